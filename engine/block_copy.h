@@ -1,0 +1,27 @@
+// Copying the blocks of a table into the file being written, straight from their source files.
+#pragma once
+
+#include <vector>
+
+#include "engine/entry_table.h"
+
+namespace quelvane {
+
+// Appends every block of `table` with data, in table order, to `target` at its current position.
+// Blocks that follow one another in the same source are copied as one range; each range goes
+// through the system's in-kernel copy where it has one, else through one large buffer with
+// sequential reads and writes. Any failure ends in the error stop.
+void CopyBlocks(const EntryTable& table, FileHandle target);
+
+// One range of bytes to copy: `Length` bytes at `Offset` of `Source`.
+struct CopyRange {
+    const SourceFile* Source = nullptr;
+    std::int64_t Offset = 0;
+    std::int64_t Length = 0;
+    friend bool operator==(const CopyRange&, const CopyRange&) = default;
+};
+
+// The table's blocks as ranges, neighbours in one source joined.
+std::vector<CopyRange> PlanCopyRanges(const EntryTable& table);
+
+}  // namespace quelvane

@@ -1,0 +1,120 @@
+#include "engine/load_entry_table.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/little_endian.h"
+#include "support/boxes.h"
+#include "support/error_stop.h"
+#include "support/io_check.h"
+#include "support/locations.h"
+
+namespace quelvane {
+namespace {
+
+// What is wrong with a damaged file, or empty when nothing is.
+using Complaint = std::string;
+
+Complaint CheckEntryCount(std::int32_t count) {
+    if (count < 0) return "entry count " + std::to_string(count) + " is below 0";
+    if (count > kMaxEntryCount) {
+        return "entry count " + std::to_string(count) + " is above " +
+               std::to_string(kMaxEntryCount);
+    }
+    return {};
+}
+
+// The kept records of the index, in order, with the no-data markers already normalised.
+struct KeptRecord {
+    IndexEntry Entry;
+    std::int32_t Record = 0;  // the record's number in the file's index, for messages
+};
+
+std::vector<KeptRecord> ParseIndex(const std::vector<unsigned char>& index, std::int32_t count) {
+    std::vector<KeptRecord> kept;
+    kept.reserve(static_cast<std::size_t>(count));
+    for (std::int32_t record = 0; record < count; ++record) {
+        const unsigned char* bytes = index.data() + static_cast<std::size_t>(record) * 20;
+        IndexEntry entry{ReadInt32(bytes), ReadInt32(bytes + 4), ReadInt32(bytes + 8),
+                         ReadInt32(bytes + 12), ReadUint32(bytes + 16)};
+        if (entry.FileId > MaxFileId) continue;  // dropped, with its data
+        kept.push_back({entry, record});
+    }
+    return kept;
+}
+
+bool IsNoDataMarker(const IndexEntry& entry) {
+    return entry.Length == -1 || entry.Length == 0 || entry.Offset == -1 || entry.Offset == 0;
+}
+
+}  // namespace
+
+std::string DisplayName(std::string_view fileName) {
+    std::string name(fileName);
+    if (!name.empty() && name[0] >= 'a' && name[0] <= 'z') name[0] = static_cast<char>(name[0] - 32);
+    return name;
+}
+
+bool LoadEntryTable(std::string_view fileName, std::string_view openErrorText, EntryTable& table,
+                    OpenMode mode) {
+    ReleaseTable(table);  // each load builds its table afresh
+    SystemError openError = 0;
+    const FileHandle handle = Os().OpenExisting(fileName, mode, &openError);
+    if (handle == kNoFile) {
+        ShowErrorBox(openErrorText);
+        return false;
+    }
+    // From here the table owns the open file: releasing it closes the file.
+    auto source = std::make_shared<SourceFile>(handle, 0);
+    table.Sources.push_back(source);
+    source->Size = CheckedSize(handle, kLocationSizeSource);
+    const auto refuse = [&](const Complaint& complaint) {
+        ReleaseTable(table);
+        ShowErrorBox("Error reading " + DisplayName(fileName) + ": " + complaint);
+        return false;
+    };
+
+    unsigned char head[kHeadSize];
+    CheckedRead(handle, head, sizeof head, kLocationReadHead);
+    const std::int32_t count = ReadInt32(head);
+    if (const Complaint complaint = CheckEntryCount(count); !complaint.empty()) {
+        return refuse(complaint);
+    }
+
+    // A file too short for its index stops here, before the index is allocated.
+    const std::int64_t indexSize = kIndexEntrySize * count;
+    if (source->Size < kHeadSize + indexSize) ErrorStop(kErrorShortRead, kLocationReadIndex);
+    std::vector<unsigned char> index(static_cast<std::size_t>(indexSize));
+    CheckedRead(handle, index.data(), static_cast<std::uint32_t>(indexSize), kLocationReadIndex);
+
+    // The blocks come up in index order. Each is checked where a read of it would fail, but not
+    // read: the writer copies it straight from this file later.
+    std::vector<KeptRecord> kept = ParseIndex(index, count);
+    table.Entries.reserve(kept.size());
+    for (KeptRecord& record : kept) {
+        IndexEntry& entry = record.Entry;
+        if (IsNoDataMarker(entry)) {
+            entry.Offset = kNoDataOffset;
+            entry.Length = 0;
+            table.Entries.push_back({entry, DataBlock{}});
+            continue;
+        }
+        if (entry.Length < -1) {
+            return refuse("entry " + std::to_string(record.Record) + " (FileId " +
+                          std::to_string(entry.FileId) + ", BlockId " +
+                          std::to_string(entry.BlockId) + ") has length " +
+                          std::to_string(entry.Length) + ", below -1");
+        }
+        // A negative position is refused by the system itself, with its own error number.
+        if (entry.Offset < 0) CheckedSeek(handle, entry.Offset, kLocationSeekBlock);
+        if (entry.Offset < 0 ||
+            static_cast<std::int64_t>(entry.Offset) + entry.Length > source->Size) {
+            ErrorStop(kErrorShortRead, kLocationBlockBounds);
+        }
+        table.Entries.push_back({entry, DataBlock{source.get(), entry.Offset, entry.Length}});
+    }
+    return true;
+}
+
+}  // namespace quelvane

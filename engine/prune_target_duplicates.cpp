@@ -1,0 +1,21 @@
+#include "engine/prune_target_duplicates.h"
+
+#include "engine/key_positions.h"
+
+namespace quelvane {
+
+void PruneTargetDuplicates(EntryTable& target) {
+    auto& entries = target.Entries;
+    KeyPositions last(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        last.Put(EntryKey::Of(entries[i].Entry), i, /*overwrite=*/true);
+    }
+    // One compaction pass: an entry survives when no later entry has its key.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (last.Find(EntryKey::Of(entries[i].Entry)) == i) entries[kept++] = entries[i];
+    }
+    entries.resize(kept);
+}
+
+}  // namespace quelvane

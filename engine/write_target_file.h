@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string_view>
+
+#include "engine/entry_table.h"
+
+namespace quelvane {
+
+inline constexpr std::string_view kTargetFileName = "verdata.mul";
+inline constexpr std::string_view kPatchFileName = "patchdata.mul";
+// The new content is written here, beside the target, and then replaces it in one step.
+inline constexpr std::string_view kTemporaryFileName = "verdata.mul.new";
+inline constexpr std::string_view kWriteErrorText = "Error writing Verdata.mul";
+
+// Merges the patch into the target, lays out the offsets and replaces "verdata.mul" by the
+// result: written to a temporary file beside it, flushed to disk, then put in its place in one
+// atomic step. Both tables are released (and their files closed) on every path that returns.
+//
+// Returns false, after one box that begins "Error writing Verdata.mul", when the result exceeds
+// the format's limits, the temporary file cannot be created, or the replace is refused; the
+// target is then unchanged and no temporary file is left. Any other failure ends in the error
+// stop, which removes the temporary file first.
+bool WriteTargetFile(EntryTable& target, EntryTable& patch);
+
+}  // namespace quelvane

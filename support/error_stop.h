@@ -1,0 +1,42 @@
+// The error stop: the one way a run ends on a failure that nothing handles.
+//
+// It shows the runtime-error box (no owner, caption "Error", no icon), then ends the process with
+// the error number as exit code. Before the box it closes and removes the temporary file of a
+// write in progress, so a stopped run leaves nothing behind.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "support/platform.h"
+
+namespace quelvane {
+
+enum ErrorNumber : std::uint32_t {
+    kErrorShortRead = 100,    // a read delivered fewer bytes than asked for
+    kErrorShortWrite = 101,   // a write wrote fewer bytes than asked for
+    kErrorOutOfMemory = 203,  // memory could not be allocated
+    kErrorUnhandled = 217,    // any other failure that nothing handles
+};
+
+// The box text: "Runtime error NNN at XXXXXXXX". The number is right-aligned so that its last
+// digit is the 17th character; a number of more than four digits cannot fit in front of that
+// place, so it is written in full after one blank and the text grows. The location is upper-case
+// hexadecimal, right-aligned over eight zeros.
+std::string FormatRuntimeError(std::uint32_t number, std::uint32_t location);
+
+// Shows the runtime-error box and ends the process with `number` as exit code.
+[[noreturn]] void ErrorStop(std::uint32_t number, std::uint32_t location);
+
+// True from the moment an error stop begins: no run may start while its box is up.
+bool ErrorStopInProgress();
+
+// A temporary file that the error stop closes and removes before its box. One at a time.
+void RemoveOnErrorStop(FileHandle file, std::string_view name);
+void ForgetRemoveOnErrorStop();
+
+// Routes allocation failures (203) and unhandled exceptions (217) to the error stop.
+void InstallErrorStopHandlers();
+
+}  // namespace quelvane

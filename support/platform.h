@@ -1,0 +1,94 @@
+// The one narrow interface between Quelvane and the operating system.
+//
+// The engine and the shell reach files, message boxes, the pause and the end of the process only
+// through this interface. Two real implementations sit behind it (Win32 and POSIX); test doubles
+// (an in-memory file system, a fault-injecting wrapper) are installed through the same interface.
+//
+// Error codes are the system's own (Windows error numbers there, errno values on POSIX) and are
+// never translated: the error stop reports them unchanged.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace quelvane {
+
+// An open file, as the implementation that opened it knows it. 0 is never a valid handle.
+using FileHandle = std::uintptr_t;
+inline constexpr FileHandle kNoFile = 0;
+
+// An opaque window that owns a message box; kNoWindow means no owner.
+using WindowHandle = void*;
+inline constexpr WindowHandle kNoWindow = nullptr;
+
+// The system's error code of a failed operation; 0 means success.
+using SystemError = std::uint32_t;
+
+struct Transfer {
+    SystemError error = 0;       // the system refused the operation
+    std::uint32_t moved = 0;     // bytes that moved (may be short of the request)
+};
+
+// What a file is opened for. Both ask others to only read it meanwhile.
+enum class OpenMode {
+    ReadWrite,  // read and write access: tells early that the file cannot be replaced
+    ReadOnly,   // read access only: a read-only file can still be read
+};
+
+// Message box styles, with the values the Windows user interface uses for them.
+enum BoxStyle : std::uint32_t {
+    kBoxPlain = 0,
+    kBoxError = 0x10,        // MB_ICONERROR
+    kBoxInformation = 0x40,  // MB_ICONINFORMATION
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Opens an existing file by its bare name (resolved against the current directory). Returns
+    // kNoFile on failure, with the system's code in `error` when it is not null.
+    virtual FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) = 0;
+    // Creates a file, cutting an existing one to zero length. kNoFile on failure.
+    virtual FileHandle CreateAlways(std::string_view name, SystemError* error) = 0;
+
+    // Reads or writes up to `size` bytes at the current position.
+    virtual Transfer Read(FileHandle file, void* buffer, std::uint32_t size) = 0;
+    virtual Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) = 0;
+    // Copies `size` bytes from `source` at `sourcePosition` to the current position of `target`,
+    // inside the system where it can. Returns kCopyUnsupported in `error` (with nothing moved)
+    // when the system cannot do it for this pair; the caller then copies through a buffer.
+    virtual Transfer CopyRange(FileHandle source, std::int64_t sourcePosition, FileHandle target,
+                               std::uint32_t size) = 0;
+    // Positions the file at a signed 32-bit byte position from its start. A negative position
+    // fails with the system's own error; a position beyond the end succeeds.
+    virtual SystemError Seek(FileHandle file, std::int32_t position) = 0;
+    virtual SystemError Size(FileHandle file, std::int64_t* size) = 0;
+    // Forces the file's content to the disk.
+    virtual SystemError Flush(FileHandle file) = 0;
+    virtual SystemError Close(FileHandle file) = 0;
+
+    // Replaces the file `target` by the file `replacement` in one atomic step, durable once it
+    // returns 0. The target's permission bits are kept where the system has them.
+    virtual SystemError Replace(std::string_view replacement, std::string_view target) = 0;
+    virtual SystemError Remove(std::string_view name) = 0;
+
+    // Shows a modal message box and returns once it has been dismissed.
+    virtual void ShowMessage(WindowHandle owner, std::string_view text, std::string_view caption,
+                             std::uint32_t style) = 0;
+    virtual void Pause(std::uint32_t milliseconds) = 0;
+    // Ends the process with the exit code; never returns to the caller.
+    [[noreturn]] virtual void EndProcess(std::uint32_t exitCode) = 0;
+};
+
+// The code CopyRange reports when the system cannot copy between this pair of files.
+inline constexpr SystemError kCopyUnsupported = 0xFFFFFFFFu;
+
+// The platform in force: the real one of this build unless a test has installed another.
+Platform& Os();
+// Installs `platform` (nullptr restores the real one). Returns the one it replaces.
+Platform* InstallPlatform(Platform* platform);
+// The real implementation of this build.
+Platform& NativePlatform();
+
+}  // namespace quelvane

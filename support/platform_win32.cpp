@@ -1,0 +1,114 @@
+// The platform seam on Windows (kernel32 and user32): the product's own build.
+#include <windows.h>
+
+#include <string>
+
+#include "support/platform.h"
+
+namespace quelvane {
+namespace {
+
+HANDLE Win(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+SystemError LastError() { return static_cast<SystemError>(::GetLastError()); }
+
+FileHandle Opened(HANDLE handle, SystemError* error) {
+    if (handle != INVALID_HANDLE_VALUE) return reinterpret_cast<FileHandle>(handle);
+    if (error != nullptr) *error = LastError();
+    return kNoFile;
+}
+
+class Win32Platform final : public Platform {
+public:
+    FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override {
+        const DWORD access =
+            mode == OpenMode::ReadWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+        return Opened(::CreateFileA(std::string(name).c_str(), access, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+                      error);
+    }
+
+    FileHandle CreateAlways(std::string_view name, SystemError* error) override {
+        return Opened(::CreateFileA(std::string(name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr),
+                      error);
+    }
+
+    Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
+        DWORD moved = 0;
+        Transfer result;
+        if (::ReadFile(Win(file), buffer, size, &moved, nullptr) == 0) result.error = LastError();
+        result.moved = moved;
+        return result;
+    }
+
+    Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override {
+        DWORD moved = 0;
+        Transfer result;
+        if (::WriteFile(Win(file), buffer, size, &moved, nullptr) == 0) result.error = LastError();
+        result.moved = moved;
+        return result;
+    }
+
+    Transfer CopyRange(FileHandle, std::int64_t, FileHandle, std::uint32_t) override {
+        return Transfer{kCopyUnsupported, 0};  // Windows has no in-kernel copy between handles
+    }
+
+    SystemError Seek(FileHandle file, std::int32_t position) override {
+        ::SetLastError(NO_ERROR);
+        if (::SetFilePointer(Win(file), position, nullptr, FILE_BEGIN) ==
+            INVALID_SET_FILE_POINTER) {
+            return LastError();  // NO_ERROR when the position merely equals 0xFFFFFFFF
+        }
+        return 0;
+    }
+
+    SystemError Size(FileHandle file, std::int64_t* size) override {
+        LARGE_INTEGER value{};
+        if (::GetFileSizeEx(Win(file), &value) == 0) return LastError();
+        *size = value.QuadPart;
+        return 0;
+    }
+
+    SystemError Flush(FileHandle file) override {
+        return ::FlushFileBuffers(Win(file)) == 0 ? LastError() : 0;
+    }
+
+    SystemError Close(FileHandle file) override {
+        return ::CloseHandle(Win(file)) == 0 ? LastError() : 0;
+    }
+
+    SystemError Replace(std::string_view replacement, std::string_view target) override {
+        // MoveFileEx replaces in one step; write-through returns only once the move is on disk.
+        if (::MoveFileExA(std::string(replacement).c_str(), std::string(target).c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+            return LastError();
+        }
+        return 0;
+    }
+
+    SystemError Remove(std::string_view name) override {
+        return ::DeleteFileA(std::string(name).c_str()) == 0 ? LastError() : 0;
+    }
+
+    void ShowMessage(WindowHandle owner, std::string_view text, std::string_view caption,
+                     std::uint32_t style) override {
+        ::MessageBoxA(static_cast<HWND>(owner), std::string(text).c_str(),
+                      std::string(caption).c_str(), style);
+    }
+
+    void Pause(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+
+    [[noreturn]] void EndProcess(std::uint32_t exitCode) override {
+        ::ExitProcess(exitCode);
+    }
+};
+
+}  // namespace
+
+Platform& NativePlatform() {
+    static Win32Platform platform;
+    return platform;
+}
+
+}  // namespace quelvane

@@ -1,0 +1,20 @@
+// The pruning and merging rules applied position by position, exactly as they are stated: scans,
+// removals and one insertion at a time. Slow (quadratic), and kept only as the oracle that the
+// fast engine is checked against.
+#pragma once
+
+#include <vector>
+
+#include "engine/entry_table.h"
+
+namespace quelvane::testing {
+
+void PlainPruneTargetDuplicates(std::vector<TableEntry>& target);
+void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEntry>& patch);
+
+// The single placing step of the insert pass: the patch entry at `patchIndex` goes into the
+// target at `targetIndex` (the target's count appends); the patch is left as it was.
+void InsertPatchEntry(std::vector<TableEntry>& target, const std::vector<TableEntry>& patch,
+                      std::size_t patchIndex, std::size_t targetIndex);
+
+}  // namespace quelvane::testing
