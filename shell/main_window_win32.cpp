@@ -58,7 +58,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                                    nullptr, instance, nullptr);
     if (MainWindow == nullptr) {
         ::MessageBoxA(MainWindow, "Error!", kClassName, MB_ICONERROR);
-        quelvane::Os().EndProcess(1);  // without the window the loop would wait forever
+        ::ExitProcess(1);  // without the window the loop would wait for messages that never come
     }
     quelvane::SetBoxOwner(MainWindow);
     ::ShowWindow(MainWindow, SW_SHOWDEFAULT);
@@ -72,6 +72,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         ::DispatchMessageA(&message);
     }
     quelvane::Os().EndProcess(static_cast<std::uint32_t>(message.wParam));
+    ::ExitProcess(1);  // not reached: ending the process does not return
 }
 
 }  // namespace

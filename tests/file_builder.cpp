@@ -83,7 +83,8 @@ std::vector<ParsedEntry> ParseWrittenFile(const Bytes& file) {
             const std::int64_t end = next + entry.Entry.Length;
             EXPECT_LE(end, static_cast<std::int64_t>(file.size())) << "entry " << k;
             if (end > static_cast<std::int64_t>(file.size()) || entry.Entry.Length < 0) break;
-            entry.Block.assign(file.begin() + next, file.begin() + end);
+            entry.Block.assign(file.begin() + static_cast<std::ptrdiff_t>(next),
+                               file.begin() + static_cast<std::ptrdiff_t>(end));
             next = end;
         }
         parsed.push_back(entry);

@@ -1,0 +1,265 @@
+// Starts quelvane.exe in a fresh directory and works its real window: finds it by class, checks
+// its geometry and styles, presses keys, clicks "Go!", reads and dismisses the boxes, and checks
+// the exit code and the files. Usage: quelvane_e2e_driver PATH\TO\quelvane.exe
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/file_builder.h"
+#include "tests/temp_directory.h"
+
+namespace quelvane::testing {
+namespace {
+
+std::string exePath;
+// Generous: under emulation everything is slow.
+constexpr DWORD kTimeoutMs = 120000;
+
+template <typename Predicate>
+bool WaitFor(Predicate predicate, DWORD timeoutMs = kTimeoutMs) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        if (predicate()) return true;
+        ::Sleep(50);
+    }
+    return predicate();
+}
+
+std::string TextOf(HWND window) {
+    char text[256] = {};
+    ::GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string ClassOf(HWND window) {
+    char name[256] = {};
+    ::GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+// A running quelvane.exe in the current directory.
+class Program {
+public:
+    Program() {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        std::string command = "\"" + exePath + "\"";
+        EXPECT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                     nullptr, &startup, &process_));
+        EXPECT_TRUE(WaitFor([&] { return (window_ = FindMainWindow()) != nullptr; }))
+            << "the main window did not appear";
+    }
+    ~Program() {
+        if (::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+            ::TerminateProcess(process_.hProcess, 99);
+            ::WaitForSingleObject(process_.hProcess, kTimeoutMs);
+        }
+        ::CloseHandle(process_.hThread);
+        ::CloseHandle(process_.hProcess);
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    HWND Window() const { return window_; }
+    HWND Button() const { return ::FindWindowExA(window_, nullptr, "Button", nullptr); }
+
+    // The exit code once the process has ended, or -1 if it is still running after `timeoutMs`.
+    long ExitCode(DWORD timeoutMs = kTimeoutMs) const {
+        if (::WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+        DWORD code = 0;
+        ::GetExitCodeProcess(process_.hProcess, &code);
+        return static_cast<long>(code);
+    }
+
+    // A visible dialog box of this process, or null.
+    HWND FindBox() const {
+        BoxSearch search{process_.dwProcessId, nullptr};
+        ::EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
+        return search.Found;
+    }
+
+    HWND WaitForBox() const {
+        HWND box = nullptr;
+        WaitFor([&] { return (box = FindBox()) != nullptr; });
+        return box;
+    }
+
+    void Click() const { ::PostMessageA(Button(), BM_CLICK, 0, 0); }
+
+private:
+    struct BoxSearch {
+        DWORD Pid;
+        HWND Found;
+    };
+    static BOOL CALLBACK MatchBox(HWND candidate, LPARAM data) {
+        auto* search = reinterpret_cast<BoxSearch*>(data);
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(candidate, &pid);
+        if (pid == search->Pid && ClassOf(candidate) == "#32770" && ::IsWindowVisible(candidate)) {
+            search->Found = candidate;
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    HWND FindMainWindow() const {
+        HWND candidate = ::FindWindowA("Quelvane", nullptr);
+        if (candidate == nullptr) return nullptr;
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(candidate, &pid);
+        return pid == process_.dwProcessId ? candidate : nullptr;
+    }
+
+    PROCESS_INFORMATION process_{};
+    HWND window_ = nullptr;
+};
+
+std::string BoxText(HWND box) {
+    char text[512] = {};
+    ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the box's static text control
+    return text;
+}
+
+void Dismiss(HWND box) { ::PostMessageA(box, WM_COMMAND, IDOK, 0); }
+
+// Checks a box of the program: owned by the main window, caption "Quelvane", the text given.
+void ExpectBox(const Program& program, HWND box, const std::string& text) {
+    ASSERT_NE(box, nullptr) << "no box for \"" << text << "\"";
+    EXPECT_EQ(TextOf(box), "Quelvane");
+    EXPECT_EQ(BoxText(box), text);
+    EXPECT_EQ(::GetWindow(box, GW_OWNER), program.Window());
+    EXPECT_NE(::GetDlgItem(box, 20), nullptr) << "the box shows an icon";
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    TempDirectory directory;
+};
+
+TEST_F(EndToEnd, TheWindowAndItsButtonAreAsDesigned) {
+    Program program;
+    const HWND window = program.Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(TextOf(window), "Quelvane");
+    const auto style = static_cast<DWORD>(::GetWindowLongA(window, GWL_STYLE));
+    // The system adds WS_CLIPSIBLINGS to every top-level window; nothing else may differ.
+    EXPECT_EQ(style & ~static_cast<DWORD>(WS_CLIPSIBLINGS), 0x10C80000u) << std::hex << style;
+    const auto exStyle = static_cast<DWORD>(::GetWindowLongA(window, GWL_EXSTYLE));
+    EXPECT_EQ(exStyle & WS_EX_TOOLWINDOW, static_cast<DWORD>(WS_EX_TOOLWINDOW));
+    EXPECT_EQ(exStyle & WS_EX_TOPMOST, static_cast<DWORD>(WS_EX_TOPMOST));
+    RECT outer{};
+    ::GetWindowRect(window, &outer);
+    EXPECT_EQ(outer.right - outer.left, 150);
+    EXPECT_EQ(outer.bottom - outer.top, 80);
+
+    const HWND button = program.Button();
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(ClassOf(button), "Button");
+    EXPECT_EQ(TextOf(button), "Go!");
+    EXPECT_EQ(::GetDlgCtrlID(button), 0);
+    EXPECT_EQ(static_cast<DWORD>(::GetWindowLongA(button, GWL_STYLE)) & 0xFFFFFFF0u, 0x50000C00u);
+    RECT place{};
+    ::GetWindowRect(button, &place);
+    ::MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&place), 2);
+    EXPECT_EQ(place.left, 10);
+    EXPECT_EQ(place.top, 5);
+    EXPECT_EQ(place.right - place.left, 125);
+    EXPECT_EQ(place.bottom - place.top, 40);
+}
+
+TEST_F(EndToEnd, EscapeClosesWithZeroAndOtherKeysDoNothing) {
+    Program program;
+    ::PostMessageA(program.Window(), WM_KEYDOWN, 'A', 0);
+    EXPECT_EQ(program.ExitCode(1500), -1) << "another key closed the window";
+    EXPECT_TRUE(::IsWindow(program.Window()));
+    ::PostMessageA(program.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(program.ExitCode(), 0);
+}
+
+TEST_F(EndToEnd, TheCloseBoxEndsWithZero) {
+    Program program;
+    ::PostMessageA(program.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(program.ExitCode(), 0);
+}
+
+TEST_F(EndToEnd, MissingFilesShowTheirBoxAndTheWindowStays) {
+    Program program;
+    program.Click();
+    HWND box = program.WaitForBox();
+    ExpectBox(program, box, "Error opening Verdata.mul");
+    Dismiss(box);
+    ASSERT_TRUE(WaitFor([&] { return program.FindBox() == nullptr; }));
+    EXPECT_EQ(program.ExitCode(1000), -1);
+
+    WriteFileBytes("verdata.mul", FileBuilder().WithData(1, 1, 4, 'v').Build());
+    program.Click();
+    box = program.WaitForBox();
+    ExpectBox(program, box, "Error opening Patchdata.mul");
+    Dismiss(box);
+    ASSERT_TRUE(WaitFor([&] { return program.FindBox() == nullptr; }));
+    EXPECT_EQ(program.ExitCode(1000), -1);
+    ::PostMessageA(program.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(program.ExitCode(), 0);
+}
+
+TEST_F(EndToEnd, AClickPatchesAndSaysDoneAfterThePause) {
+    WriteFileBytes("verdata.mul", FileBuilder().WithData(1, 1, 3, 'a').WithData(1, 5, 2, 'b').Build());
+    WriteFileBytes("patchdata.mul", FileBuilder().WithData(1, 5, 1, 'P').WithData(1, 3, 2, 'N').Build());
+    Program program;
+    const DWORD start = ::GetTickCount();
+    program.Click();
+    const HWND box = program.WaitForBox();
+    const DWORD elapsed = ::GetTickCount() - start;
+    ExpectBox(program, box, "Done.");
+    EXPECT_GE(elapsed, 2400u) << "the pause comes before the box";
+    Dismiss(box);
+    EXPECT_EQ(program.ExitCode(), 0);
+    // Head 3; entries (1,1) at 64, (1,3) at 67, (1,5) at 69; then "aaa" "NN" "P".
+    const Bytes expected = {3, 0, 0, 0,
+                            1, 0, 0, 0, 1, 0, 0, 0, 64, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0,
+                            1, 0, 0, 0, 3, 0, 0, 0, 67, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0,
+                            1, 0, 0, 0, 5, 0, 0, 0, 69, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
+                            'a', 'a', 'a', 'N', 'N', 'P'};
+    EXPECT_EQ(ReadFileBytes("verdata.mul"), expected);
+    EXPECT_EQ(::GetFileAttributesA("verdata.mul.new"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(EndToEnd, ATargetHeldByAnotherProgramIsNotReplaced) {
+    const Bytes target = FileBuilder().WithData(1, 1, 3, 'a').Build();
+    WriteFileBytes("verdata.mul", target);
+    WriteFileBytes("patchdata.mul", FileBuilder().WithData(1, 2, 1, 'P').Build());
+    const HANDLE holder =
+        ::CreateFileA("verdata.mul", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    Program program;
+    program.Click();
+    const HWND box = program.WaitForBox();
+    ExpectBox(program, box, "Error writing Verdata.mul");
+    Dismiss(box);
+    ASSERT_TRUE(WaitFor([&] { return program.FindBox() == nullptr; }));
+    // No pause and no "Done." follow; the window stays for another try.
+    EXPECT_EQ(program.ExitCode(4000), -1);
+    EXPECT_EQ(program.FindBox(), nullptr);
+    ::CloseHandle(holder);
+    EXPECT_EQ(ReadFileBytes("verdata.mul"), target);
+    EXPECT_EQ(::GetFileAttributesA("verdata.mul.new"), INVALID_FILE_ATTRIBUTES);
+    ::PostMessageA(program.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(program.ExitCode(), 0);
+}
+
+}  // namespace
+}  // namespace quelvane::testing
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: quelvane_e2e_driver PATH\\TO\\quelvane.exe\n");
+        return 2;
+    }
+    char full[MAX_PATH] = {};
+    ::GetFullPathNameA(argv[1], MAX_PATH, full, nullptr);
+    quelvane::testing::exePath = full;
+    return RUN_ALL_TESTS();
+}
