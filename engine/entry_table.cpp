@@ -1,5 +1,7 @@
 #include "engine/entry_table.h"
 
+#include <algorithm>
+
 #include "support/io_check.h"
 #include "support/locations.h"
 
@@ -11,6 +13,12 @@ SourceFile::~SourceFile() {
 
 EntryTable TargetTable;
 EntryTable PatchTable;
+
+bool IsSortedByKey(const std::vector<TableEntry>& entries) {
+    return std::is_sorted(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return EntryKey::Of(a.Entry) < EntryKey::Of(b.Entry);
+    });
+}
 
 void ReleaseTable(EntryTable& table) {
     table.Entries.clear();

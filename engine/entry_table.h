@@ -86,6 +86,9 @@ struct EntryTable {
     std::size_t Count() const { return Entries.size(); }
 };
 
+// Whether the entries stand in EntryKey order (equal keys allowed), as a well-kept file's do.
+bool IsSortedByKey(const std::vector<TableEntry>& entries);
+
 // The two tables of a run: "verdata.mul" and "patchdata.mul".
 extern EntryTable TargetTable;
 extern EntryTable PatchTable;

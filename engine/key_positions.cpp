@@ -16,17 +16,20 @@ std::size_t KeyPositions::SlotOf(EntryKey key) const {
                                  static_cast<std::uint32_t>(key.BlockId);
     const std::uint64_t mixed = (packed ^ (packed >> 29)) * 0x9E3779B97F4A7C15ull;
     std::size_t slot = static_cast<std::size_t>(mixed >> 32) & mask_;
-    while (slots_[slot].Position != kAbsent && slots_[slot].Key != key) slot = (slot + 1) & mask_;
+    while (slots_[slot].Position != kFree && slots_[slot].Key != key) slot = (slot + 1) & mask_;
     return slot;
 }
 
 void KeyPositions::Put(EntryKey key, std::size_t position, bool overwrite) {
     Slot& slot = slots_[SlotOf(key)];
-    if (slot.Position != kAbsent && !overwrite) return;
+    if (slot.Position != kFree && !overwrite) return;
     slot.Key = key;
-    slot.Position = position;
+    slot.Position = static_cast<std::uint32_t>(position);
 }
 
-std::size_t KeyPositions::Find(EntryKey key) const { return slots_[SlotOf(key)].Position; }
+std::size_t KeyPositions::Find(EntryKey key) const {
+    const std::uint32_t position = slots_[SlotOf(key)].Position;
+    return position == kFree ? kAbsent : position;
+}
 
 }  // namespace quelvane

@@ -22,9 +22,10 @@ public:
     static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
 
 private:
+    static constexpr std::uint32_t kFree = 0xFFFFFFFFu;
     struct Slot {
         EntryKey Key;
-        std::size_t Position = kAbsent;  // kAbsent marks a free slot
+        std::uint32_t Position = kFree;  // tables stay far below 2^32 entries
     };
     std::size_t SlotOf(EntryKey key) const;
 

@@ -50,9 +50,12 @@ public:
                                           : std::max(runningMaxFileId_[i - 1], entry.FileId);
             byFileId_[i] = {entry.FileId, entry.BlockId, i};
         }
-        std::sort(byFileId_.begin(), byFileId_.end(), [](const Member& a, const Member& b) {
-            return std::tie(a.FileId, a.Position) < std::tie(b.FileId, b.Position);
-        });
+        // Members start in list order, so a stable sort by FileId alone groups them with each
+        // group in list order; a target sorted by key (the normal case) needs no sort at all.
+        const auto byFileId = [](const Member& a, const Member& b) { return a.FileId < b.FileId; };
+        if (!std::is_sorted(byFileId_.begin(), byFileId_.end(), byFileId)) {
+            std::stable_sort(byFileId_.begin(), byFileId_.end(), byFileId);
+        }
         for (std::size_t i = 1; i < n; ++i) {
             if (byFileId_[i].FileId == byFileId_[i - 1].FileId) {
                 byFileId_[i].RunningMaxBlockId =
@@ -105,14 +108,25 @@ private:
 // patch order.
 std::vector<std::size_t> ReplaceMatchingEntries(std::vector<TableEntry>& target,
                                                 const std::vector<TableEntry>& patch) {
-    KeyPositions firstInTarget(target.size());
-    for (std::size_t i = 0; i < target.size(); ++i) {
+    // The first target position with a key: a binary search in a sorted target, else a hash.
+    const bool sorted = IsSortedByKey(target);
+    KeyPositions firstInTarget(sorted ? 0 : target.size());
+    for (std::size_t i = 0; i < target.size() && !sorted; ++i) {
         firstInTarget.Put(EntryKey::Of(target[i].Entry), i, /*overwrite=*/false);
     }
+    const auto find = [&](EntryKey key) {
+        if (!sorted) return firstInTarget.Find(key);
+        const auto at = std::lower_bound(
+            target.begin(), target.end(), key,
+            [](const TableEntry& row, EntryKey k) { return EntryKey::Of(row.Entry) < k; });
+        return at != target.end() && EntryKey::Of(at->Entry) == key
+                   ? static_cast<std::size_t>(at - target.begin())
+                   : KeyPositions::kAbsent;
+    };
     // From the last patch entry to the first, so the first one with a key is the one that stays.
     std::vector<std::size_t> left;
     for (std::size_t a = patch.size(); a-- > 0;) {
-        const std::size_t position = firstInTarget.Find(EntryKey::Of(patch[a].Entry));
+        const std::size_t position = find(EntryKey::Of(patch[a].Entry));
         if (position != KeyPositions::kAbsent) {
             target[position] = patch[a];
         } else {

@@ -4,8 +4,27 @@
 
 namespace quelvane {
 
+namespace {
+
+// In a table sorted by key the entries of one key stand together: keep the last of each run.
+void KeepLastOfEachRun(std::vector<TableEntry>& entries) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const bool lastOfRun = i + 1 == entries.size() ||
+                               EntryKey::Of(entries[i + 1].Entry) != EntryKey::Of(entries[i].Entry);
+        if (lastOfRun) entries[kept++] = entries[i];
+    }
+    entries.resize(kept);
+}
+
+}  // namespace
+
 void PruneTargetDuplicates(EntryTable& target) {
     auto& entries = target.Entries;
+    if (IsSortedByKey(entries)) {
+        KeepLastOfEachRun(entries);
+        return;
+    }
     KeyPositions last(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         last.Put(EntryKey::Of(entries[i].Entry), i, /*overwrite=*/true);

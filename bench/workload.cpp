@@ -1,0 +1,161 @@
+// Writes pairs of "verdata.mul" and "patchdata.mul" for demonstrations and benchmarks, and lists
+// the entries of a file.
+//
+//   quelvane-workload demo  DIR   a small pair that shows every kind of change
+//   quelvane-workload many  DIR   50000-entry target (~400 MB), 30000-entry patch
+//   quelvane-workload large DIR   ~1 GiB target in ~2000 blocks, ~100 MB patch
+//   quelvane-workload worst DIR   65535 entries, blocks stored in reverse index order
+//   quelvane-workload list  FILE  prints the head and every entry
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Entry {
+    std::int32_t FileId, BlockId, Length;  // Length 0: no data
+    std::uint32_t Extra;
+};
+
+void Put32(std::FILE* out, std::uint32_t value) {
+    const unsigned char bytes[4] = {static_cast<unsigned char>(value),
+                                    static_cast<unsigned char>(value >> 8),
+                                    static_cast<unsigned char>(value >> 16),
+                                    static_cast<unsigned char>(value >> 24)};
+    std::fwrite(bytes, 1, 4, out);
+}
+
+// Writes a file whose blocks lie in index order, or in reverse order when `reversed`.
+bool WriteFile(const std::string& path, const std::vector<Entry>& entries, bool reversed) {
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) return false;
+    std::vector<char> buffer(1 << 20);
+    std::setvbuf(out, buffer.data(), _IOFBF, buffer.size());
+    std::vector<std::int64_t> offsets(entries.size(), -1);
+    std::int64_t position = 4 + 20 * static_cast<std::int64_t>(entries.size());
+    for (std::size_t n = 0; n < entries.size(); ++n) {
+        const std::size_t k = reversed ? entries.size() - 1 - n : n;
+        if (entries[k].Length == 0) continue;
+        offsets[k] = position;
+        position += entries[k].Length;
+    }
+    Put32(out, static_cast<std::uint32_t>(entries.size()));
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        const Entry& e = entries[k];
+        Put32(out, static_cast<std::uint32_t>(e.FileId));
+        Put32(out, static_cast<std::uint32_t>(e.BlockId));
+        Put32(out, static_cast<std::uint32_t>(offsets[k]));
+        Put32(out, static_cast<std::uint32_t>(e.Length == 0 ? -1 : e.Length));
+        Put32(out, e.Extra);
+    }
+    std::vector<unsigned char> block;
+    for (std::size_t n = 0; n < entries.size(); ++n) {
+        const std::size_t k = reversed ? entries.size() - 1 - n : n;
+        const Entry& e = entries[k];
+        if (e.Length == 0) continue;
+        // Each block's bytes tell its key, so a wrong copy shows.
+        block.resize(static_cast<std::size_t>(e.Length));
+        for (std::size_t i = 0; i < block.size(); ++i) {
+            block[i] = static_cast<unsigned char>(static_cast<std::uint32_t>(e.FileId) * 31u +
+                                                  static_cast<std::uint32_t>(e.BlockId) + i);
+        }
+        std::fwrite(block.data(), 1, block.size(), out);
+    }
+    return std::fclose(out) == 0;
+}
+
+std::int32_t Between(std::mt19937& random, std::int32_t low, std::int32_t high) {
+    return std::uniform_int_distribution<std::int32_t>(low, high)(random);
+}
+
+// A sorted target of `count` entries over FileIds 0..33 and a patch of `patchCount` entries, half
+// of them replacing target keys and half new; about one entry in 20 has no data.
+void Generate(const std::string& dir, std::int32_t count, std::int32_t patchCount,
+              std::int32_t minLength, std::int32_t maxLength, std::int32_t patchMaxLength,
+              bool reversed, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<Entry> target, patch;
+    const std::int32_t perFile = count / 34 + 1;
+    for (std::int32_t k = 0; k < count; ++k) {
+        const std::int32_t length = Between(random, 0, 19) == 0 ? 0 : Between(random, minLength, maxLength);
+        // BlockIds step by 2 so that new keys fit between them.
+        target.push_back({k / perFile, 2 * (k % perFile), length, static_cast<std::uint32_t>(k)});
+    }
+    for (std::int32_t k = 0; k < patchCount; ++k) {
+        const Entry& near = target[static_cast<std::size_t>(Between(random, 0, count - 1))];
+        const std::int32_t length = Between(random, 0, 19) == 0 ? 0 : Between(random, minLength, patchMaxLength);
+        const std::int32_t blockId = k % 2 == 0 ? near.BlockId : near.BlockId + 1;
+        patch.push_back({near.FileId, blockId, length, 0x80000000u | static_cast<std::uint32_t>(k)});
+    }
+    std::filesystem::create_directories(dir);
+    if (!WriteFile(dir + "/verdata.mul", target, reversed) ||
+        !WriteFile(dir + "/patchdata.mul", patch, false)) {
+        std::fprintf(stderr, "cannot write the pair in %s\n", dir.c_str());
+        std::exit(1);
+    }
+}
+
+void Demo(const std::string& dir) {
+    std::filesystem::create_directories(dir);
+    // The target holds an earlier duplicate of (1,2) and a dropped entry of FileId 40; the patch
+    // replaces (1,2), empties (2,1) and brings two new entries.
+    const std::vector<Entry> target = {{1, 1, 16, 1}, {1, 2, 8, 2},  {1, 2, 12, 3},
+                                       {2, 1, 20, 4}, {40, 1, 5, 5}, {3, 0, 0, 6}};
+    const std::vector<Entry> patch = {{1, 2, 24, 7}, {2, 1, 0, 8}, {1, 3, 6, 9}, {2, 0, 10, 10}};
+    if (!WriteFile(dir + "/verdata.mul", target, false) ||
+        !WriteFile(dir + "/patchdata.mul", patch, false)) {
+        std::fprintf(stderr, "cannot write the demo pair in %s\n", dir.c_str());
+        std::exit(1);
+    }
+}
+
+std::uint32_t Get32(const unsigned char* bytes) {
+    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+int List(const std::string& path) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) {
+        std::fprintf(stderr, "cannot open %s\n", path.c_str());
+        return 1;
+    }
+    unsigned char head[4];
+    if (std::fread(head, 1, 4, in) != 4) return 1;
+    const auto count = static_cast<std::int32_t>(Get32(head));
+    std::printf("%s: %d entries, %lld bytes\n", path.c_str(), count,
+                static_cast<long long>(std::filesystem::file_size(path)));
+    std::printf("  %8s %8s %10s %8s %10s\n", "FileId", "BlockId", "Offset", "Length", "Extra");
+    for (std::int32_t k = 0; k < count && k < 65536; ++k) {
+        unsigned char e[20];
+        if (std::fread(e, 1, 20, in) != 20) break;
+        std::printf("  %8d %8d %10d %8d %10u\n", static_cast<std::int32_t>(Get32(e)),
+                    static_cast<std::int32_t>(Get32(e + 4)), static_cast<std::int32_t>(Get32(e + 8)),
+                    static_cast<std::int32_t>(Get32(e + 12)), Get32(e + 16));
+    }
+    std::fclose(in);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: quelvane-workload demo|many|large|worst DIR | list FILE\n");
+        return 2;
+    }
+    const std::string mode = argv[1], where = argv[2];
+    if (mode == "list") return List(where);
+    if (mode == "demo") Demo(where);
+    else if (mode == "many") Generate(where, 50000, 30000, 2048, 14336, 4096, false, 1);
+    else if (mode == "large") Generate(where, 2000, 200, 262144, 786432, 1048576, false, 2);
+    else if (mode == "worst") Generate(where, 65535, 2000, 512, 1536, 1536, true, 3);
+    else {
+        std::fprintf(stderr, "unknown workload %s\n", mode.c_str());
+        return 2;
+    }
+    return 0;
+}
