@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# End-to-end cost of a run beside the cost of copying the same bytes durably, on generated
+# workloads. For each workload and each of RUNS rounds (default 3), on fresh copies of the pair:
+#   quelvane:  printf '\n' | quelvane   (its 2500 ms pause is subtracted from the wall time)
+#   baseline:  cat verdata.mul patchdata.mul > out && sync out
+# and prints the medians of CPU time (user + system), wall time and peak resident memory, and
+# the ratios. Usage: bench/run_benchmarks.sh [many|large|worst ...]   (default: all three)
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+runs="${RUNS:-3}"
+build="$root/build/native"
+cmake --preset native -S "$root" >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quelvane quelvane-workload >/dev/null
+quelvane="$build/quelvane"
+workload="$build/bench/quelvane-workload"
+scratch="${BENCH_DIR:-$root/build/bench-data}"
+workloads=("$@")
+[ ${#workloads[@]} -gt 0 ] || workloads=(many large worst)
+
+# Prints "cpu_seconds wall_seconds max_rss_kb" for the command given.
+measure() {
+    /usr/bin/time -f '%U %S %e %M' -o "$scratch/time.txt" "$@" >/dev/null 2>&1
+    awk '{printf "%.3f %.3f %d\n", $1 + $2, $3, $4}' "$scratch/time.txt"
+}
+median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
+
+printf '%-7s %-9s %10s %10s %10s\n' workload program cpu_s wall_s rss_MiB
+for name in "${workloads[@]}"; do
+    pair="$scratch/$name"
+    [ -f "$pair/verdata.mul" ] || "$workload" "$name" "$pair"
+    size=$(( $(stat -c %s "$pair/verdata.mul") + $(stat -c %s "$pair/patchdata.mul") ))
+    : > "$scratch/q.txt"; : > "$scratch/b.txt"
+    for _ in $(seq "$runs"); do
+        rm -rf "$scratch/run" && mkdir -p "$scratch/run"
+        cp "$pair/verdata.mul" "$pair/patchdata.mul" "$scratch/run/" && sync
+        (cd "$scratch/run" && measure sh -c "printf '\n' | '$quelvane'") >> "$scratch/q.txt"
+        rm -f "$scratch/run/verdata.mul" && cp "$pair/verdata.mul" "$scratch/run/" && sync
+        (cd "$scratch/run" && measure sh -c 'cat verdata.mul patchdata.mul > out && sync out') \
+            >> "$scratch/b.txt"
+    done
+    qcpu=$(awk '{print $1}' "$scratch/q.txt" | median)
+    qwall=$(awk '{print $2 - 2.5}' "$scratch/q.txt" | median)
+    qrss=$(awk '{print $3}' "$scratch/q.txt" | sort -g | tail -n 1)
+    bcpu=$(awk '{print $1}' "$scratch/b.txt" | median)
+    bwall=$(awk '{print $2}' "$scratch/b.txt" | median)
+    brss=$(awk '{print $3}' "$scratch/b.txt" | sort -g | tail -n 1)
+    printf '%-7s %-9s %10.3f %10.3f %10.1f   (%d MB moved in)\n' "$name" quelvane "$qcpu" "$qwall" \
+        "$(echo "$qrss / 1024" | bc -l)" $((size / 1000000))
+    printf '%-7s %-9s %10.3f %10.3f %10.1f\n' "$name" baseline "$bcpu" "$bwall" "$(echo "$brss / 1024" | bc -l)"
+    printf '%-7s %-9s %10.2fx %9.2fx\n' "$name" ratio "$(echo "$qcpu / ($bcpu + 0.001)" | bc -l)" \
+        "$(echo "$qwall / ($bwall + 0.001)" | bc -l)"
+done
+rm -rf "$scratch/run"
