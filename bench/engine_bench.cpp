@@ -31,10 +31,12 @@ Pair MakePair(Shape shape) {
     Pair pair;
     for (std::int32_t k = 0; k < kFull; ++k) {
         const std::int32_t fileId = k / 2000;
-        const std::int32_t blockId = shape == Shape::Duplicates ? (k % 2000) / 4 * 2 : (k % 2000) * 2;
+        const std::int32_t blockId =
+            shape == Shape::Duplicates ? (k % 2000) / 4 * 2 : (k % 2000) * 2;
         pair.Target.push_back({{fileId, blockId, 100, 10, 0}, {}});
     }
-    if (shape == Shape::Unsorted) std::shuffle(pair.Target.begin(), pair.Target.end(), random);
+    if (shape == Shape::Unsorted)
+        std::shuffle(pair.Target.begin(), pair.Target.end(), random);
     const std::int32_t patchCount = shape == Shape::Duplicates ? 20000 : 10000;
     for (std::int32_t k = 0; k < patchCount; ++k) {
         const auto& near = pair.Target[std::uniform_int_distribution<std::size_t>(
@@ -73,9 +75,15 @@ void Plain(benchmark::State& state, Shape shape) {
 BENCHMARK_CAPTURE(Fast, sorted_target, Shape::Sorted)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Fast, duplicate_keys, Shape::Duplicates)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Fast, unsorted_target, Shape::Unsorted)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Plain, sorted_target, Shape::Sorted)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(Plain, duplicate_keys, Shape::Duplicates)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(Plain, unsorted_target, Shape::Unsorted)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(Plain, sorted_target, Shape::Sorted)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(Plain, duplicate_keys, Shape::Duplicates)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(Plain, unsorted_target, Shape::Unsorted)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace
 

@@ -22,24 +22,25 @@ struct Entry {
 };
 
 void Put32(std::FILE* out, std::uint32_t value) {
-    const unsigned char bytes[4] = {static_cast<unsigned char>(value),
-                                    static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value >> 16),
-                                    static_cast<unsigned char>(value >> 24)};
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
     std::fwrite(bytes, 1, 4, out);
 }
 
 // Writes a file whose blocks lie in index order, or in reverse order when `reversed`.
 bool WriteFile(const std::string& path, const std::vector<Entry>& entries, bool reversed) {
     std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) return false;
+    if (out == nullptr)
+        return false;
     std::vector<char> buffer(1 << 20);
     std::setvbuf(out, buffer.data(), _IOFBF, buffer.size());
     std::vector<std::int64_t> offsets(entries.size(), -1);
     std::int64_t position = 4 + 20 * static_cast<std::int64_t>(entries.size());
     for (std::size_t n = 0; n < entries.size(); ++n) {
         const std::size_t k = reversed ? entries.size() - 1 - n : n;
-        if (entries[k].Length == 0) continue;
+        if (entries[k].Length == 0)
+            continue;
         offsets[k] = position;
         position += entries[k].Length;
     }
@@ -56,7 +57,8 @@ bool WriteFile(const std::string& path, const std::vector<Entry>& entries, bool 
     for (std::size_t n = 0; n < entries.size(); ++n) {
         const std::size_t k = reversed ? entries.size() - 1 - n : n;
         const Entry& e = entries[k];
-        if (e.Length == 0) continue;
+        if (e.Length == 0)
+            continue;
         // Each block's bytes tell its key, so a wrong copy shows.
         block.resize(static_cast<std::size_t>(e.Length));
         for (std::size_t i = 0; i < block.size(); ++i) {
@@ -81,15 +83,18 @@ void Generate(const std::string& dir, std::int32_t count, std::int32_t patchCoun
     std::vector<Entry> target, patch;
     const std::int32_t perFile = count / 34 + 1;
     for (std::int32_t k = 0; k < count; ++k) {
-        const std::int32_t length = Between(random, 0, 19) == 0 ? 0 : Between(random, minLength, maxLength);
+        const std::int32_t length =
+            Between(random, 0, 19) == 0 ? 0 : Between(random, minLength, maxLength);
         // BlockIds step by 2 so that new keys fit between them.
         target.push_back({k / perFile, 2 * (k % perFile), length, static_cast<std::uint32_t>(k)});
     }
     for (std::int32_t k = 0; k < patchCount; ++k) {
         const Entry& near = target[static_cast<std::size_t>(Between(random, 0, count - 1))];
-        const std::int32_t length = Between(random, 0, 19) == 0 ? 0 : Between(random, minLength, patchMaxLength);
+        const std::int32_t length =
+            Between(random, 0, 19) == 0 ? 0 : Between(random, minLength, patchMaxLength);
         const std::int32_t blockId = k % 2 == 0 ? near.BlockId : near.BlockId + 1;
-        patch.push_back({near.FileId, blockId, length, 0x80000000u | static_cast<std::uint32_t>(k)});
+        patch.push_back(
+            {near.FileId, blockId, length, 0x80000000u | static_cast<std::uint32_t>(k)});
     }
     std::filesystem::create_directories(dir);
     if (!WriteFile(dir + "/verdata.mul", target, reversed) ||
@@ -124,16 +129,19 @@ int List(const std::string& path) {
         return 1;
     }
     unsigned char head[4];
-    if (std::fread(head, 1, 4, in) != 4) return 1;
+    if (std::fread(head, 1, 4, in) != 4)
+        return 1;
     const auto count = static_cast<std::int32_t>(Get32(head));
     std::printf("%s: %d entries, %lld bytes\n", path.c_str(), count,
                 static_cast<long long>(std::filesystem::file_size(path)));
     std::printf("  %8s %8s %10s %8s %10s\n", "FileId", "BlockId", "Offset", "Length", "Extra");
     for (std::int32_t k = 0; k < count && k < 65536; ++k) {
         unsigned char e[20];
-        if (std::fread(e, 1, 20, in) != 20) break;
+        if (std::fread(e, 1, 20, in) != 20)
+            break;
         std::printf("  %8d %8d %10d %8d %10u\n", static_cast<std::int32_t>(Get32(e)),
-                    static_cast<std::int32_t>(Get32(e + 4)), static_cast<std::int32_t>(Get32(e + 8)),
+                    static_cast<std::int32_t>(Get32(e + 4)),
+                    static_cast<std::int32_t>(Get32(e + 8)),
                     static_cast<std::int32_t>(Get32(e + 12)), Get32(e + 16));
     }
     std::fclose(in);
@@ -148,11 +156,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string mode = argv[1], where = argv[2];
-    if (mode == "list") return List(where);
-    if (mode == "demo") Demo(where);
-    else if (mode == "many") Generate(where, 50000, 30000, 2048, 14336, 4096, false, 1);
-    else if (mode == "large") Generate(where, 2000, 200, 262144, 786432, 1048576, false, 2);
-    else if (mode == "worst") Generate(where, 65535, 2000, 512, 1536, 1536, true, 3);
+    if (mode == "list")
+        return List(where);
+    if (mode == "demo")
+        Demo(where);
+    else if (mode == "many")
+        Generate(where, 50000, 30000, 2048, 14336, 4096, false, 1);
+    else if (mode == "large")
+        Generate(where, 2000, 200, 262144, 786432, 1048576, false, 2);
+    else if (mode == "worst")
+        Generate(where, 65535, 2000, 512, 1536, 1536, true, 3);
     else {
         std::fprintf(stderr, "unknown workload %s\n", mode.c_str());
         return 2;

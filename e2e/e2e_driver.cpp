@@ -20,7 +20,8 @@ constexpr DWORD kTimeoutMs = 120000;
 template <typename Predicate>
 bool WaitFor(Predicate predicate, DWORD timeoutMs = kTimeoutMs) {
     for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (predicate()) return true;
+        if (predicate())
+            return true;
         ::Sleep(50);
     }
     return predicate();
@@ -40,7 +41,7 @@ std::string ClassOf(HWND window) {
 
 // A running quelvane.exe in the current directory.
 class Program {
-public:
+  public:
     Program() {
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
@@ -68,7 +69,8 @@ public:
 
     // The exit code once the process has ended, or -1 if it is still running after `timeoutMs`.
     long ExitCode(DWORD timeoutMs = kTimeoutMs) const {
-        if (::WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+        if (::WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0)
+            return -1;
         DWORD code = 0;
         ::GetExitCodeProcess(process_.hProcess, &code);
         return static_cast<long>(code);
@@ -89,7 +91,7 @@ public:
 
     void Click() const { ::PostMessageA(Button(), BM_CLICK, 0, 0); }
 
-private:
+  private:
     struct BoxSearch {
         DWORD Pid;
         HWND Found;
@@ -107,7 +109,8 @@ private:
 
     HWND FindMainWindow() const {
         HWND candidate = ::FindWindowA("Quelvane", nullptr);
-        if (candidate == nullptr) return nullptr;
+        if (candidate == nullptr)
+            return nullptr;
         DWORD pid = 0;
         ::GetWindowThreadProcessId(candidate, &pid);
         return pid == process_.dwProcessId ? candidate : nullptr;
@@ -123,13 +126,17 @@ std::string BoxText(HWND box) {
     return text;
 }
 
-void Dismiss(HWND box) { ::PostMessageA(box, WM_COMMAND, IDOK, 0); }
+void Dismiss(HWND box) {
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
 
 // The icon a message box shows: its icon control is 20 on Windows and 1088 under Wine.
 HICON IconOf(HWND box) {
     HWND control = ::GetDlgItem(box, 20);
-    if (control == nullptr) control = ::GetDlgItem(box, 1088);
-    if (control == nullptr) return nullptr;
+    if (control == nullptr)
+        control = ::GetDlgItem(box, 1088);
+    if (control == nullptr)
+        return nullptr;
     return reinterpret_cast<HICON>(::SendMessageA(control, STM_GETICON, 0, 0));
 }
 
@@ -146,7 +153,7 @@ void ExpectBox(const Program& program, HWND box, const std::string& text) {
 }
 
 class EndToEnd : public ::testing::Test {
-protected:
+  protected:
     TempDirectory directory;
 };
 
@@ -217,8 +224,10 @@ TEST_F(EndToEnd, MissingFilesShowTheirBoxAndTheWindowStays) {
 }
 
 TEST_F(EndToEnd, AClickPatchesAndSaysDoneAfterThePause) {
-    WriteFileBytes("verdata.mul", FileBuilder().WithData(1, 1, 3, 'a').WithData(1, 5, 2, 'b').Build());
-    WriteFileBytes("patchdata.mul", FileBuilder().WithData(1, 5, 1, 'P').WithData(1, 3, 2, 'N').Build());
+    WriteFileBytes("verdata.mul",
+                   FileBuilder().WithData(1, 1, 3, 'a').WithData(1, 5, 2, 'b').Build());
+    WriteFileBytes("patchdata.mul",
+                   FileBuilder().WithData(1, 5, 1, 'P').WithData(1, 3, 2, 'N').Build());
     Program program;
     const DWORD start = ::GetTickCount();
     program.Click();
@@ -229,11 +238,10 @@ TEST_F(EndToEnd, AClickPatchesAndSaysDoneAfterThePause) {
     Dismiss(box);
     EXPECT_EQ(program.ExitCode(), 0);
     // Head 3; entries (1,1) at 64, (1,3) at 67, (1,5) at 69; then "aaa" "NN" "P".
-    const Bytes expected = {3, 0, 0, 0,
-                            1, 0, 0, 0, 1, 0, 0, 0, 64, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0,
-                            1, 0, 0, 0, 3, 0, 0, 0, 67, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0,
-                            1, 0, 0, 0, 5, 0, 0, 0, 69, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
-                            'a', 'a', 'a', 'N', 'N', 'P'};
+    const Bytes expected = {3, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0,   0,   64,  0,   0,   0,  3,  0,
+                            0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 3,   0,   0,   0,   67,  0,  0,  0,
+                            2, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0,   0,   5,   0,   0,   0,  69, 0,
+                            0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 'a', 'a', 'a', 'N', 'N', 'P'};
     EXPECT_EQ(ReadFileBytes("verdata.mul"), expected);
     EXPECT_EQ(::GetFileAttributesA("verdata.mul.new"), INVALID_FILE_ATTRIBUTES);
 }

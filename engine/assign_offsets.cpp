@@ -5,7 +5,8 @@ namespace quelvane {
 std::int64_t WrittenFileSize(const EntryTable& table) {
     std::int64_t size = kHeadSize + kIndexEntrySize * static_cast<std::int64_t>(table.Count());
     for (const TableEntry& row : table.Entries) {
-        if (row.Entry.HasData()) size += row.Entry.Length;
+        if (row.Entry.HasData())
+            size += row.Entry.Length;
     }
     return size;
 }

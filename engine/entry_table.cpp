@@ -8,7 +8,8 @@
 namespace quelvane {
 
 SourceFile::~SourceFile() {
-    if (Handle != kNoFile) (void)Os().Close(Handle);
+    if (Handle != kNoFile)
+        (void)Os().Close(Handle);
 }
 
 EntryTable TargetTable;

@@ -4,7 +4,8 @@ namespace quelvane {
 
 KeyPositions::KeyPositions(std::size_t expected) {
     std::size_t capacity = 16;
-    while (capacity < expected * 2) capacity *= 2;  // at most half full: short probe runs
+    while (capacity < expected * 2)
+        capacity *= 2;  // at most half full: short probe runs
     slots_.resize(capacity);
     mask_ = capacity - 1;
 }
@@ -16,13 +17,15 @@ std::size_t KeyPositions::SlotOf(EntryKey key) const {
                                  static_cast<std::uint32_t>(key.BlockId);
     const std::uint64_t mixed = (packed ^ (packed >> 29)) * 0x9E3779B97F4A7C15ull;
     std::size_t slot = static_cast<std::size_t>(mixed >> 32) & mask_;
-    while (slots_[slot].Position != kFree && slots_[slot].Key != key) slot = (slot + 1) & mask_;
+    while (slots_[slot].Position != kFree && slots_[slot].Key != key)
+        slot = (slot + 1) & mask_;
     return slot;
 }
 
 void KeyPositions::Put(EntryKey key, std::size_t position, bool overwrite) {
     Slot& slot = slots_[SlotOf(key)];
-    if (slot.Position != kFree && !overwrite) return;
+    if (slot.Position != kFree && !overwrite)
+        return;
     slot.Key = key;
     slot.Position = static_cast<std::uint32_t>(position);
 }

@@ -11,7 +11,7 @@
 namespace quelvane {
 
 class KeyPositions {
-public:
+  public:
     explicit KeyPositions(std::size_t expected);
 
     // Records `position` for `key`; with `overwrite` false a key keeps its first position.
@@ -21,7 +21,7 @@ public:
 
     static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
 
-private:
+  private:
     static constexpr std::uint32_t kFree = 0xFFFFFFFFu;
     struct Slot {
         EntryKey Key;

@@ -17,7 +17,8 @@ namespace {
 using Complaint = std::string;
 
 Complaint CheckEntryCount(std::int32_t count) {
-    if (count < 0) return "entry count " + std::to_string(count) + " is below 0";
+    if (count < 0)
+        return "entry count " + std::to_string(count) + " is below 0";
     if (count > kMaxEntryCount) {
         return "entry count " + std::to_string(count) + " is above " +
                std::to_string(kMaxEntryCount);
@@ -38,7 +39,8 @@ std::vector<KeptRecord> ParseIndex(const std::vector<unsigned char>& index, std:
         const unsigned char* bytes = index.data() + static_cast<std::size_t>(record) * 20;
         IndexEntry entry{ReadInt32(bytes), ReadInt32(bytes + 4), ReadInt32(bytes + 8),
                          ReadInt32(bytes + 12), ReadUint32(bytes + 16)};
-        if (entry.FileId > MaxFileId) continue;  // dropped, with its data
+        if (entry.FileId > MaxFileId)
+            continue;  // dropped, with its data
         kept.push_back({entry, record});
     }
     return kept;
@@ -52,7 +54,8 @@ bool IsNoDataMarker(const IndexEntry& entry) {
 
 std::string DisplayName(std::string_view fileName) {
     std::string name(fileName);
-    if (!name.empty() && name[0] >= 'a' && name[0] <= 'z') name[0] = static_cast<char>(name[0] - 32);
+    if (!name.empty() && name[0] >= 'a' && name[0] <= 'z')
+        name[0] = static_cast<char>(name[0] - 32);
     return name;
 }
 
@@ -84,7 +87,8 @@ bool LoadEntryTable(std::string_view fileName, std::string_view openErrorText, E
 
     // A file too short for its index stops here, before the index is allocated.
     const std::int64_t indexSize = kIndexEntrySize * count;
-    if (source->Size < kHeadSize + indexSize) ErrorStop(kErrorShortRead, kLocationReadIndex);
+    if (source->Size < kHeadSize + indexSize)
+        ErrorStop(kErrorShortRead, kLocationReadIndex);
     std::vector<unsigned char> index(static_cast<std::size_t>(indexSize));
     CheckedRead(handle, index.data(), static_cast<std::uint32_t>(indexSize), kLocationReadIndex);
 
@@ -107,7 +111,8 @@ bool LoadEntryTable(std::string_view fileName, std::string_view openErrorText, E
                           std::to_string(entry.Length) + ", below -1");
         }
         // A negative position is refused by the system itself, with its own error number.
-        if (entry.Offset < 0) CheckedSeek(handle, entry.Offset, kLocationSeekBlock);
+        if (entry.Offset < 0)
+            CheckedSeek(handle, entry.Offset, kLocationSeekBlock);
         if (entry.Offset < 0 ||
             static_cast<std::int64_t>(entry.Offset) + entry.Length > source->Size) {
             ErrorStop(kErrorShortRead, kLocationBlockBounds);

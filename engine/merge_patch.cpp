@@ -39,15 +39,15 @@ struct Placement {
 // its BlockIds: the first entry of a FileId with a BlockId above B is the first whose running
 // maximum is above B.
 class TargetShape {
-public:
+  public:
     explicit TargetShape(const std::vector<TableEntry>& entries) {
         const std::size_t n = entries.size();
         runningMaxFileId_.resize(n);
         byFileId_.resize(n);
         for (std::size_t i = 0; i < n; ++i) {
             const IndexEntry& entry = entries[i].Entry;
-            runningMaxFileId_[i] = i == 0 ? entry.FileId
-                                          : std::max(runningMaxFileId_[i - 1], entry.FileId);
+            runningMaxFileId_[i] =
+                i == 0 ? entry.FileId : std::max(runningMaxFileId_[i - 1], entry.FileId);
             byFileId_[i] = {entry.FileId, entry.BlockId, i};
         }
         // Members start in list order, so a stable sort by FileId alone groups them with each
@@ -67,11 +67,11 @@ public:
     Placement Place(EntryKey key) const {
         Placement placement;
         placement.Key = key;
-        const auto group = std::equal_range(
-            byFileId_.begin(), byFileId_.end(), key.FileId, FileIdOrder{});
+        const auto group =
+            std::equal_range(byFileId_.begin(), byFileId_.end(), key.FileId, FileIdOrder{});
         if (group.first == group.second) {
-            const auto greater = std::upper_bound(runningMaxFileId_.begin(),
-                                                  runningMaxFileId_.end(), key.FileId);
+            const auto greater =
+                std::upper_bound(runningMaxFileId_.begin(), runningMaxFileId_.end(), key.FileId);
             placement.Gap = static_cast<std::size_t>(greater - runningMaxFileId_.begin());
             placement.Where = Run::Between;
             return placement;
@@ -89,7 +89,7 @@ public:
         return placement;
     }
 
-private:
+  private:
     struct Member {
         std::int32_t FileId;
         std::int32_t RunningMaxBlockId;
@@ -115,7 +115,8 @@ std::vector<std::size_t> ReplaceMatchingEntries(std::vector<TableEntry>& target,
         firstInTarget.Put(EntryKey::Of(target[i].Entry), i, /*overwrite=*/false);
     }
     const auto find = [&](EntryKey key) {
-        if (!sorted) return firstInTarget.Find(key);
+        if (!sorted)
+            return firstInTarget.Find(key);
         const auto at = std::lower_bound(
             target.begin(), target.end(), key,
             [](const TableEntry& row, EntryKey k) { return EntryKey::Of(row.Entry) < k; });
@@ -158,7 +159,8 @@ void InsertNewEntries(std::vector<TableEntry>& target, const std::vector<TableEn
         for (; next != placements.end() && next->Gap == gap; ++next) {
             merged.push_back(patch[next->PatchIndex]);
         }
-        if (gap < target.size()) merged.push_back(target[gap]);
+        if (gap < target.size())
+            merged.push_back(target[gap]);
     }
     target = std::move(merged);
 }
@@ -176,7 +178,8 @@ void MergePatch(EntryTable& target, EntryTable& patch) {
     patch.Sources.clear();
 
     const std::vector<std::size_t> left = ReplaceMatchingEntries(target.Entries, patch.Entries);
-    if (!left.empty()) InsertNewEntries(target.Entries, patch.Entries, left);
+    if (!left.empty())
+        InsertNewEntries(target.Entries, patch.Entries, left);
     patch.Entries.clear();
 }
 

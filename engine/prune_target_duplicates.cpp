@@ -12,7 +12,8 @@ void KeepLastOfEachRun(std::vector<TableEntry>& entries) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const bool lastOfRun = i + 1 == entries.size() ||
                                EntryKey::Of(entries[i + 1].Entry) != EntryKey::Of(entries[i].Entry);
-        if (lastOfRun) entries[kept++] = entries[i];
+        if (lastOfRun)
+            entries[kept++] = entries[i];
     }
     entries.resize(kept);
 }
@@ -32,7 +33,8 @@ void PruneTargetDuplicates(EntryTable& target) {
     // One compaction pass: an entry survives when no later entry has its key.
     std::size_t kept = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (last.Find(EntryKey::Of(entries[i].Entry)) == i) entries[kept++] = entries[i];
+        if (last.Find(EntryKey::Of(entries[i].Entry)) == i)
+            entries[kept++] = entries[i];
     }
     entries.resize(kept);
 }

@@ -68,7 +68,8 @@ bool WriteTargetFile(EntryTable& target, EntryTable& patch) {
 
     // A stale temporary file from an earlier crash is simply overwritten.
     const FileHandle file = Os().CreateAlways(kTemporaryFileName, nullptr);
-    if (file == kNoFile) return Refuse(target, patch, kWriteErrorText);
+    if (file == kNoFile)
+        return Refuse(target, patch, kWriteErrorText);
     RemoveOnErrorStop(file, kTemporaryFileName);
 
     const std::vector<unsigned char> headAndIndex = EncodeHeadAndIndex(target);

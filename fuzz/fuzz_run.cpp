@@ -26,13 +26,12 @@ using quelvane::testing::ProcessEnded;
 using quelvane::testing::TestPlatform;
 
 // Ends the run with the broken invariant's line, for the crash report.
-#define Require(condition)                                                        \
-    do {                                                                          \
-        if (!(condition)) {                                                       \
-            std::fprintf(stderr, "invariant broken at line %d: %s\n", __LINE__, \
-                         #condition);                                             \
-            std::abort();                                                         \
-        }                                                                         \
+#define Require(condition)                                                                   \
+    do {                                                                                     \
+        if (!(condition)) {                                                                  \
+            std::fprintf(stderr, "invariant broken at line %d: %s\n", __LINE__, #condition); \
+            std::abort();                                                                    \
+        }                                                                                    \
     } while (false)
 
 bool RunOnce() {
@@ -70,7 +69,8 @@ void CheckWritingRules(const Bytes& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2) return 0;
+    if (size < 2)
+        return 0;
     const std::size_t rest = size - 2;
     const std::size_t targetSize = (data[0] | static_cast<std::size_t>(data[1]) << 8) % (rest + 1);
     const Bytes target(data + 2, data + 2 + targetSize);

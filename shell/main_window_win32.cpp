@@ -20,11 +20,13 @@ bool running = false;
 void PressGo() {
     // No run starts inside another one, nor while the error stop's box is up: that box has no
     // owner, so the window stays enabled and its clicks still arrive here.
-    if (running || quelvane::ErrorStopInProgress()) return;
+    if (running || quelvane::ErrorStopInProgress())
+        return;
     running = true;
     const bool done = quelvane::RunPatch();
     running = false;
-    if (done) ::PostMessageA(MainWindow, WM_CLOSE, 0, 0);
+    if (done)
+        ::PostMessageA(MainWindow, WM_CLOSE, 0, 0);
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -33,7 +35,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             ::PostQuitMessage(0);
             return 0;
         case WM_KEYDOWN:
-            if (wParam == VK_ESCAPE) ::SendMessageA(MainWindow, WM_CLOSE, 0, 0);
+            if (wParam == VK_ESCAPE)
+                ::SendMessageA(MainWindow, WM_CLOSE, 0, 0);
             return 0;
         case WM_COMMAND:
             PressGo();

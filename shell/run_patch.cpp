@@ -20,7 +20,8 @@ bool RunPatch() {
         return false;
     }
     PruneTargetDuplicates(TargetTable);
-    if (!WriteTargetFile(TargetTable, PatchTable)) return false;
+    if (!WriteTargetFile(TargetTable, PatchTable))
+        return false;
     Os().Pause(kDonePauseMilliseconds);
     ShowInformationBox("Done.");
     return true;

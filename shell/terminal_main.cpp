@@ -24,7 +24,8 @@ constexpr char kEscape = 27;
 // shown during the run reads its Enter as usual and an error stop leaves the terminal sane.
 int ReadKey() {
     termios saved{};
-    if (::tcgetattr(STDIN_FILENO, &saved) != 0) return EOF;
+    if (::tcgetattr(STDIN_FILENO, &saved) != 0)
+        return EOF;
     termios raw = saved;
     raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
     raw.c_cc[VMIN] = 1;
@@ -48,16 +49,20 @@ int ReadKey() {
 Press WaitAtTerminal() {
     for (;;) {
         const int key = ReadKey();
-        if (key == EOF || key == kEscape) return Press::Close;
-        if (key == '\n' || key == '\r') return Press::Go;
+        if (key == EOF || key == kEscape)
+            return Press::Close;
+        if (key == '\n' || key == '\r')
+            return Press::Go;
     }
 }
 
 Press WaitForLine() {
     for (;;) {
         const int c = std::getchar();
-        if (c == EOF) return Press::Close;
-        if (c == '\n') return Press::Go;
+        if (c == EOF)
+            return Press::Close;
+        if (c == '\n')
+            return Press::Go;
     }
 }
 
@@ -72,8 +77,10 @@ int main() {
     }
     for (;;) {
         const Press press = terminal ? WaitAtTerminal() : WaitForLine();
-        if (press == Press::Close) break;
-        if (quelvane::RunPatch()) break;  // "Done." closes the window
+        if (press == Press::Close)
+            break;
+        if (quelvane::RunPatch())
+            break;  // "Done." closes the window
     }
     std::fflush(stdout);
     return 0;

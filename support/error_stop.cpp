@@ -23,9 +23,11 @@ struct StopScope {
 };
 
 void RemovePendingFile() {
-    if (pendingName.empty()) return;
+    if (pendingName.empty())
+        return;
     // Errors are ignored: the process is ending with the error that brought us here.
-    if (pendingFile != kNoFile) (void)Os().Close(pendingFile);
+    if (pendingFile != kNoFile)
+        (void)Os().Close(pendingFile);
     (void)Os().Remove(pendingName);
     ForgetRemoveOnErrorStop();
 }
@@ -55,7 +57,9 @@ void ErrorStop(std::uint32_t number, std::uint32_t location) {
     std::abort();  // not reached: ending the process does not return
 }
 
-bool ErrorStopInProgress() { return stopping; }
+bool ErrorStopInProgress() {
+    return stopping;
+}
 
 void RemoveOnErrorStop(FileHandle file, std::string_view name) {
     pendingFile = file;

@@ -6,25 +6,28 @@ namespace quelvane {
 namespace {
 
 void Check(SystemError error, std::uint32_t location) {
-    if (error != 0) ErrorStop(error, location);
+    if (error != 0)
+        ErrorStop(error, location);
 }
 
 void CheckTransfer(const Transfer& done, std::uint32_t size, std::uint32_t shortNumber,
                    std::uint32_t location) {
     Check(done.error, location);  // the system's refusal outranks a short count
-    if (done.moved != size) ErrorStop(shortNumber, location);
+    if (done.moved != size)
+        ErrorStop(shortNumber, location);
 }
 
 }  // namespace
 
 void CheckedRead(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t location) {
-    if (size == 0) return;  // a request for nothing always passes
+    if (size == 0)
+        return;  // a request for nothing always passes
     CheckTransfer(Os().Read(file, buffer, size), size, kErrorShortRead, location);
 }
 
-void CheckedWrite(FileHandle file, const void* buffer, std::uint32_t size,
-                  std::uint32_t location) {
-    if (size == 0) return;
+void CheckedWrite(FileHandle file, const void* buffer, std::uint32_t size, std::uint32_t location) {
+    if (size == 0)
+        return;
     CheckTransfer(Os().Write(file, buffer, size), size, kErrorShortWrite, location);
 }
 
@@ -38,8 +41,12 @@ std::int64_t CheckedSize(FileHandle file, std::uint32_t location) {
     return size;
 }
 
-void CheckedFlush(FileHandle file, std::uint32_t location) { Check(Os().Flush(file), location); }
+void CheckedFlush(FileHandle file, std::uint32_t location) {
+    Check(Os().Flush(file), location);
+}
 
-void CheckedClose(FileHandle file, std::uint32_t location) { Check(Os().Close(file), location); }
+void CheckedClose(FileHandle file, std::uint32_t location) {
+    Check(Os().Close(file), location);
+}
 
 }  // namespace quelvane

@@ -5,7 +5,9 @@ namespace {
 Platform* installed = nullptr;
 }
 
-Platform& Os() { return installed != nullptr ? *installed : NativePlatform(); }
+Platform& Os() {
+    return installed != nullptr ? *installed : NativePlatform();
+}
 
 Platform* InstallPlatform(Platform* platform) {
     Platform* previous = installed;

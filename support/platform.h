@@ -25,8 +25,8 @@ inline constexpr WindowHandle kNoWindow = nullptr;
 using SystemError = std::uint32_t;
 
 struct Transfer {
-    SystemError error = 0;       // the system refused the operation
-    std::uint32_t moved = 0;     // bytes that moved (may be short of the request)
+    SystemError error = 0;    // the system refused the operation
+    std::uint32_t moved = 0;  // bytes that moved (may be short of the request)
 };
 
 // What a file is opened for. Both ask others to only read it meanwhile.
@@ -43,7 +43,7 @@ enum BoxStyle : std::uint32_t {
 };
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // Opens an existing file by its bare name (resolved against the current directory). Returns

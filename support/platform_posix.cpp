@@ -13,20 +13,28 @@
 namespace quelvane {
 namespace {
 
-int Descriptor(FileHandle file) { return static_cast<int>(file) - 1; }
-FileHandle Handle(int descriptor) { return static_cast<FileHandle>(descriptor) + 1; }
-SystemError LastError() { return static_cast<SystemError>(errno); }
+int Descriptor(FileHandle file) {
+    return static_cast<int>(file) - 1;
+}
+FileHandle Handle(int descriptor) {
+    return static_cast<FileHandle>(descriptor) + 1;
+}
+SystemError LastError() {
+    return static_cast<SystemError>(errno);
+}
 
 // The directory part of a bare or relative name, for syncing the directory after a rename.
 std::string DirectoryOf(const std::string& name) {
     const auto slash = name.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
     return name.substr(0, slash);
 }
 
 class PosixPlatform final : public Platform {
-public:
+  public:
     FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override {
         const int flags = (mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
         return Opened(::open(std::string(name).c_str(), flags), error);
@@ -42,12 +50,14 @@ public:
         auto* bytes = static_cast<char*>(buffer);
         while (result.moved < size) {
             const ssize_t got = ::read(Descriptor(file), bytes + result.moved, size - result.moved);
-            if (got < 0 && errno == EINTR) continue;
+            if (got < 0 && errno == EINTR)
+                continue;
             if (got < 0) {
                 result.error = LastError();
                 break;
             }
-            if (got == 0) break;  // end of file: the read comes up short
+            if (got == 0)
+                break;  // end of file: the read comes up short
             result.moved += static_cast<std::uint32_t>(got);
         }
         return result;
@@ -59,12 +69,14 @@ public:
         while (result.moved < size) {
             const ssize_t put =
                 ::write(Descriptor(file), bytes + result.moved, size - result.moved);
-            if (put < 0 && errno == EINTR) continue;
+            if (put < 0 && errno == EINTR)
+                continue;
             if (put < 0) {
                 result.error = LastError();
                 break;
             }
-            if (put == 0) break;
+            if (put == 0)
+                break;
             result.moved += static_cast<std::uint32_t>(put);
         }
         return result;
@@ -76,10 +88,10 @@ public:
 #if defined(__linux__)
         off_t position = static_cast<off_t>(sourcePosition);
         while (result.moved < size) {
-            const ssize_t copied = ::copy_file_range(Descriptor(source), &position,
-                                                     Descriptor(target), nullptr,
-                                                     size - result.moved, 0);
-            if (copied < 0 && errno == EINTR) continue;
+            const ssize_t copied = ::copy_file_range(
+                Descriptor(source), &position, Descriptor(target), nullptr, size - result.moved, 0);
+            if (copied < 0 && errno == EINTR)
+                continue;
             if (copied < 0) {
                 // Nothing moved yet and the kernel cannot copy this pair: let the caller copy.
                 const bool unsupported = errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
@@ -87,7 +99,8 @@ public:
                 result.error = (unsupported && result.moved == 0) ? kCopyUnsupported : LastError();
                 break;
             }
-            if (copied == 0) break;  // the source ended early
+            if (copied == 0)
+                break;  // the source ended early
             result.moved += static_cast<std::uint32_t>(copied);
         }
 #else
@@ -104,7 +117,8 @@ public:
 
     SystemError Size(FileHandle file, std::int64_t* size) override {
         struct stat status {};
-        if (::fstat(Descriptor(file), &status) != 0) return LastError();
+        if (::fstat(Descriptor(file), &status) != 0)
+            return LastError();
         *size = static_cast<std::int64_t>(status.st_size);
         return 0;
     }
@@ -124,17 +138,21 @@ public:
         struct stat status {};
         if (::stat(to.c_str(), &status) == 0) {
             const int descriptor = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-            if (descriptor < 0) return LastError();
-            const bool kept = ::fchmod(descriptor, status.st_mode & 07777) == 0 &&
-                              ::fsync(descriptor) == 0;
+            if (descriptor < 0)
+                return LastError();
+            const bool kept =
+                ::fchmod(descriptor, status.st_mode & 07777) == 0 && ::fsync(descriptor) == 0;
             const SystemError error = kept ? 0 : LastError();
             ::close(descriptor);
-            if (error != 0) return error;
+            if (error != 0)
+                return error;
         }
-        if (::rename(from.c_str(), to.c_str()) != 0) return LastError();
+        if (::rename(from.c_str(), to.c_str()) != 0)
+            return LastError();
         // The rename is durable only once the directory that holds both names is on disk.
         const int directory = ::open(DirectoryOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (directory < 0) return LastError();
+        if (directory < 0)
+            return LastError();
         const SystemError error = ::fsync(directory) != 0 ? LastError() : 0;
         ::close(directory);
         return error;
@@ -174,10 +192,12 @@ public:
         ::_exit(static_cast<int>(exitCode));
     }
 
-private:
+  private:
     static FileHandle Opened(int descriptor, SystemError* error) {
-        if (descriptor >= 0) return Handle(descriptor);
-        if (error != nullptr) *error = LastError();
+        if (descriptor >= 0)
+            return Handle(descriptor);
+        if (error != nullptr)
+            *error = LastError();
         return kNoFile;
     }
 };

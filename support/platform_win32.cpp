@@ -8,17 +8,23 @@
 namespace quelvane {
 namespace {
 
-HANDLE Win(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
-SystemError LastError() { return static_cast<SystemError>(::GetLastError()); }
+HANDLE Win(FileHandle file) {
+    return reinterpret_cast<HANDLE>(file);
+}
+SystemError LastError() {
+    return static_cast<SystemError>(::GetLastError());
+}
 
 FileHandle Opened(HANDLE handle, SystemError* error) {
-    if (handle != INVALID_HANDLE_VALUE) return reinterpret_cast<FileHandle>(handle);
-    if (error != nullptr) *error = LastError();
+    if (handle != INVALID_HANDLE_VALUE)
+        return reinterpret_cast<FileHandle>(handle);
+    if (error != nullptr)
+        *error = LastError();
     return kNoFile;
 }
 
 class Win32Platform final : public Platform {
-public:
+  public:
     FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override {
         const DWORD access =
             mode == OpenMode::ReadWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
@@ -28,16 +34,17 @@ public:
     }
 
     FileHandle CreateAlways(std::string_view name, SystemError* error) override {
-        return Opened(::CreateFileA(std::string(name).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr),
-                      error);
+        return Opened(
+            ::CreateFileA(std::string(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
+            error);
     }
 
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
         DWORD moved = 0;
         Transfer result;
-        if (::ReadFile(Win(file), buffer, size, &moved, nullptr) == 0) result.error = LastError();
+        if (::ReadFile(Win(file), buffer, size, &moved, nullptr) == 0)
+            result.error = LastError();
         result.moved = moved;
         return result;
     }
@@ -45,7 +52,8 @@ public:
     Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override {
         DWORD moved = 0;
         Transfer result;
-        if (::WriteFile(Win(file), buffer, size, &moved, nullptr) == 0) result.error = LastError();
+        if (::WriteFile(Win(file), buffer, size, &moved, nullptr) == 0)
+            result.error = LastError();
         result.moved = moved;
         return result;
     }
@@ -65,7 +73,8 @@ public:
 
     SystemError Size(FileHandle file, std::int64_t* size) override {
         LARGE_INTEGER value{};
-        if (::GetFileSizeEx(Win(file), &value) == 0) return LastError();
+        if (::GetFileSizeEx(Win(file), &value) == 0)
+            return LastError();
         *size = value.QuadPart;
         return 0;
     }
@@ -99,9 +108,7 @@ public:
 
     void Pause(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
-    [[noreturn]] void EndProcess(std::uint32_t exitCode) override {
-        ::ExitProcess(exitCode);
-    }
+    [[noreturn]] void EndProcess(std::uint32_t exitCode) override { ::ExitProcess(exitCode); }
 };
 
 }  // namespace

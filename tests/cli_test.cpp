@@ -43,7 +43,8 @@ Result RunQuelvane(const std::string& input) {
     int status = 0;
     ::waitpid(child, &status, 0);
     Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(".stdout"), Slurp(".stderr")};
-    for (const char* name : {".stdin", ".stdout", ".stderr"}) ::unlink(name);
+    for (const char* name : {".stdin", ".stdout", ".stderr"})
+        ::unlink(name);
     return result;
 }
 
@@ -51,7 +52,8 @@ bool OnlyTheTwoFiles(const TempDirectory& directory) {
     int count = 0;
     for (const auto& entry : std::filesystem::directory_iterator(directory.Path())) {
         const auto name = entry.path().filename().string();
-        if (name != "verdata.mul" && name != "patchdata.mul") return false;
+        if (name != "verdata.mul" && name != "patchdata.mul")
+            return false;
         ++count;
     }
     return count <= 2;
@@ -67,14 +69,16 @@ TEST(Cli, OpenFailuresKeepTheWindowForAnotherPress) {
     const Bytes target = FileBuilder().WithData(1, 1, 3, 'v').Build();
     WriteFileBytes("verdata.mul", target);
     r = RunQuelvane("\n\n");
-    EXPECT_EQ(r.Err, "Quelvane: Error opening Patchdata.mul\nQuelvane: Error opening Patchdata.mul\n");
+    EXPECT_EQ(r.Err,
+              "Quelvane: Error opening Patchdata.mul\nQuelvane: Error opening Patchdata.mul\n");
     EXPECT_EQ(ReadFileBytes("verdata.mul"), target);
     EXPECT_TRUE(OnlyTheTwoFiles(directory));
 }
 
 TEST(Cli, APressPatchesThenTheWindowCloses) {
     TempDirectory directory;
-    WriteFileBytes("verdata.mul", FileBuilder().WithData(1, 1, 3, 'v').WithData(1, 4, 2, 'w').Build());
+    WriteFileBytes("verdata.mul",
+                   FileBuilder().WithData(1, 1, 3, 'v').WithData(1, 4, 2, 'w').Build());
     const Bytes patch = FileBuilder().WithData(1, 4, 5, 'P').WithData(1, 2, 1, 'N').Build();
     WriteFileBytes("patchdata.mul", patch);
     ::chmod("verdata.mul", 0640);
@@ -143,6 +147,34 @@ TEST(Cli, ARefusedReplaceSaysSoAndKeepsTheTarget) {
     EXPECT_EQ(r.Err, "Quelvane: Error opening Verdata.mul\n");
     EXPECT_EQ(ReadFileBytes("verdata.mul"), target);
     EXPECT_TRUE(OnlyTheTwoFiles(directory));
+}
+
+}  // namespace
+}  // namespace quelvane::testing
+
+namespace quelvane::testing {
+namespace {
+
+// A real full disk: a small tmpfs (mounting needs root; skipped where it is not allowed).
+TEST(Cli, AFullDiskStopsWithTheSystemsNumberAndKeepsTheTarget) {
+    TempDirectory directory;
+    ::mkdir("disk", 0700);
+    if (std::system("mount -t tmpfs -o size=256k tmpfs disk 2>/dev/null") != 0) {
+        GTEST_SKIP() << "mounting a small tmpfs is not allowed here";
+    }
+    ASSERT_EQ(::chdir("disk"), 0);
+    const Bytes target = FileBuilder().WithData(1, 1, 100000, 't').Build();
+    WriteFileBytes("verdata.mul", target);
+    WriteFileBytes("patchdata.mul", FileBuilder().WithData(1, 2, 100000, 'p').Build());
+    const Result r = RunQuelvane("\n");
+    const Bytes after = ReadFileBytes("verdata.mul");
+    const bool leftover = std::filesystem::exists("verdata.mul.new");
+    ASSERT_EQ(::chdir(".."), 0);
+    std::system("umount disk");
+    EXPECT_EQ(r.ExitCode, 28) << "ENOSPC";
+    EXPECT_EQ(r.Err.rfind("Error: Runtime error  28 at 004020", 0), 0u) << r.Err;
+    EXPECT_EQ(after, target);
+    EXPECT_FALSE(leftover);
 }
 
 }  // namespace

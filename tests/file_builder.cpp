@@ -20,8 +20,8 @@ FileBuilder& FileBuilder::Entry(RawEntry entry) {
     return *this;
 }
 
-FileBuilder& FileBuilder::WithData(std::int32_t fileId, std::int32_t blockId,
-                                   std::int32_t length, unsigned char fill, std::uint32_t extra) {
+FileBuilder& FileBuilder::WithData(std::int32_t fileId, std::int32_t blockId, std::int32_t length,
+                                   unsigned char fill, std::uint32_t extra) {
     // The offset is relative to the data area until Build() knows where that starts.
     entries_.push_back({fileId, blockId, static_cast<std::int32_t>(data_.size()), length, extra});
     placedByBuilder_.push_back(true);
@@ -40,7 +40,8 @@ Bytes FileBuilder::Build() const {
     WriteInt32(file.data(), count_.value_or(static_cast<std::int32_t>(entries_.size())));
     for (std::size_t k = 0; k < entries_.size(); ++k) {
         RawEntry e = entries_[k];
-        if (placedByBuilder_[k]) e.Offset += start;
+        if (placedByBuilder_[k])
+            e.Offset += start;
         unsigned char* out = file.data() + 4 + 20 * k;
         WriteInt32(out, e.FileId);
         WriteInt32(out + 4, e.BlockId);
@@ -60,18 +61,20 @@ bool operator==(const RawEntry& a, const RawEntry& b) {
 std::vector<ParsedEntry> ParseWrittenFile(const Bytes& file) {
     std::vector<ParsedEntry> parsed;
     EXPECT_GE(file.size(), 4u);
-    if (file.size() < 4) return parsed;
+    if (file.size() < 4)
+        return parsed;
     const std::int32_t count = ReadInt32(file.data());
     EXPECT_GE(count, 0);
     EXPECT_LE(count, 65535);
     const std::int64_t dataStart = 4 + 20 * static_cast<std::int64_t>(count);
     EXPECT_GE(static_cast<std::int64_t>(file.size()), dataStart);
-    if (count < 0 || static_cast<std::int64_t>(file.size()) < dataStart) return parsed;
+    if (count < 0 || static_cast<std::int64_t>(file.size()) < dataStart)
+        return parsed;
     std::int64_t next = dataStart;  // where the next block must begin
     for (std::int32_t k = 0; k < count; ++k) {
         const unsigned char* in = file.data() + 4 + 20 * k;
-        ParsedEntry entry{{ReadInt32(in), ReadInt32(in + 4), ReadInt32(in + 8),
-                           ReadInt32(in + 12), ReadUint32(in + 16)},
+        ParsedEntry entry{{ReadInt32(in), ReadInt32(in + 4), ReadInt32(in + 8), ReadInt32(in + 12),
+                           ReadUint32(in + 16)},
                           {}};
         EXPECT_LE(entry.Entry.FileId, 33) << "entry " << k;
         EXPECT_NE(entry.Entry.Offset, 0) << "entry " << k;
@@ -82,7 +85,8 @@ std::vector<ParsedEntry> ParseWrittenFile(const Bytes& file) {
             EXPECT_GT(entry.Entry.Length, 0) << "entry " << k;
             const std::int64_t end = next + entry.Entry.Length;
             EXPECT_LE(end, static_cast<std::int64_t>(file.size())) << "entry " << k;
-            if (end > static_cast<std::int64_t>(file.size()) || entry.Entry.Length < 0) break;
+            if (end > static_cast<std::int64_t>(file.size()) || entry.Entry.Length < 0)
+                break;
             entry.Block.assign(file.begin() + static_cast<std::ptrdiff_t>(next),
                                file.begin() + static_cast<std::ptrdiff_t>(end));
             next = end;
@@ -100,7 +104,8 @@ Bytes ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace quelvane::testing

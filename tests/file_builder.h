@@ -21,7 +21,7 @@ struct RawEntry {
 
 // A file image: the head (count), the index, then whatever data the test appends.
 class FileBuilder {
-public:
+  public:
     // The count written in the head; by default the number of entries.
     FileBuilder& Count(std::int32_t count);
     FileBuilder& Entry(RawEntry entry);
@@ -32,7 +32,7 @@ public:
     FileBuilder& Data(const Bytes& bytes);
     Bytes Build() const;
 
-private:
+  private:
     std::vector<RawEntry> entries_;
     std::vector<bool> placedByBuilder_;
     Bytes data_;

@@ -41,18 +41,21 @@ std::pair<std::uint64_t, std::uintmax_t> Fingerprint(const fs::path& path) {
 // Starts the program in `dir` with one press of "Go!" on standard input.
 pid_t Start(const fs::path& dir) {
     int input[2];
-    if (::pipe(input) != 0) Fail("pipe");
+    if (::pipe(input) != 0)
+        Fail("pipe");
     const pid_t child = ::fork();
     if (child == 0) {
         ::dup2(input[0], 0);
         ::close(input[1]);
-        if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        if (::chdir(dir.c_str()) != 0)
+            ::_exit(126);
         std::freopen("/dev/null", "w", stdout);
         ::execl(QUELVANE_BINARY, QUELVANE_BINARY, static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(input[0]);
-    if (::write(input[1], "\n", 1) != 1) Fail("write to the program");
+    if (::write(input[1], "\n", 1) != 1)
+        Fail("write to the program");
     ::close(input[1]);
     return child;
 }
@@ -72,23 +75,29 @@ int Wait(pid_t child) {
 }  // namespace
 
 int main() {
-    const fs::path base = fs::temp_directory_path() / ("quelvane-kill-" + std::to_string(::getpid()));
+    const fs::path base =
+        fs::temp_directory_path() / ("quelvane-kill-" + std::to_string(::getpid()));
     const fs::path pair = base / "pair", work = base / "work";
     fs::create_directories(pair);
     const std::string make = std::string(QUELVANE_WORKLOAD) + " many " + pair.string();
-    if (std::system(make.c_str()) != 0) Fail("cannot write the pair");
+    if (std::system(make.c_str()) != 0)
+        Fail("cannot write the pair");
     const auto old = Fingerprint(pair / "verdata.mul");
 
     // A clean run: the new content, and how long the work takes before the pause.
     fs::create_directories(work);
     CopyPair(pair, work);
     auto start = std::chrono::steady_clock::now();
-    if (Wait(Start(work)) != 0) Fail("the clean run failed");
-    const auto workTime = std::chrono::steady_clock::now() - start - std::chrono::milliseconds(2500);
+    if (Wait(Start(work)) != 0)
+        Fail("the clean run failed");
+    const auto workTime =
+        std::chrono::steady_clock::now() - start - std::chrono::milliseconds(2500);
     const auto fresh = Fingerprint(work / "verdata.mul");
-    if (fresh == old) Fail("the patch changed nothing");
+    if (fresh == old)
+        Fail("the patch changed nothing");
     const auto workMs = std::max<long>(
-        50, static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(workTime).count()));
+        50,
+        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(workTime).count()));
 
     std::mt19937 random(20261206);
     int sawOld = 0, sawNew = 0;
@@ -100,17 +109,24 @@ int main() {
         ::kill(child, SIGKILL);
         Wait(child);
         const auto after = Fingerprint(work / "verdata.mul");
-        if (after == old) ++sawOld;
-        else if (after == fresh) ++sawNew;
-        else Fail("round " + std::to_string(round) + ": the target is neither old nor new");
+        if (after == old)
+            ++sawOld;
+        else if (after == fresh)
+            ++sawNew;
+        else
+            Fail("round " + std::to_string(round) + ": the target is neither old nor new");
         // The next run succeeds over whatever the killed one left behind.
         fs::copy_file(pair / "patchdata.mul", work / "patchdata.mul",
                       fs::copy_options::overwrite_existing);
-        if (Wait(Start(work)) != 0) Fail("the run after a kill failed");
-        if (fs::exists(work / "verdata.mul.new")) Fail("a temporary file was left behind");
+        if (Wait(Start(work)) != 0)
+            Fail("the run after a kill failed");
+        if (fs::exists(work / "verdata.mul.new"))
+            Fail("a temporary file was left behind");
     }
     fs::remove_all(base);
-    std::printf("kill test: 20 kills within %ld ms of work: %d left the old file, %d the new one; "
-                "every next run succeeded\n", workMs, sawOld, sawNew);
+    std::printf(
+        "kill test: 20 kills within %ld ms of work: %d left the old file, %d the new one; "
+        "every next run succeeded\n",
+        workMs, sawOld, sawNew);
     return 0;
 }

@@ -18,7 +18,7 @@ constexpr std::uint32_t kNegativeSeekError = EINVAL;
 #endif
 
 class LoadEntryTableTest : public ::testing::Test {
-protected:
+  protected:
     // Loads "verdata.mul" from `bytes`. Returns the load's result; a stop leaves `stopCode` set.
     bool Load(const Bytes& bytes) {
         WriteFileBytes("verdata.mul", bytes);
@@ -73,9 +73,8 @@ TEST_F(LoadEntryTableTest, EachNoDataMarkerGivesOffsetMinusOneLengthZeroAndNoBlo
     ASSERT_TRUE(Load(file));
     ASSERT_EQ(table.Count(), 4u);
     for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(table.Entries[i].Entry,
-                  (IndexEntry{1, static_cast<std::int32_t>(i + 1), -1, 0,
-                              static_cast<std::uint32_t>(11 + i)}));
+        EXPECT_EQ(table.Entries[i].Entry, (IndexEntry{1, static_cast<std::int32_t>(i + 1), -1, 0,
+                                                      static_cast<std::uint32_t>(11 + i)}));
         EXPECT_TRUE(table.Entries[i].Block.Empty());
     }
 }

@@ -17,7 +17,8 @@ void PlainPruneTargetDuplicates(std::vector<TableEntry>& target) {
     std::size_t i = 0;
     for (;;) {
         const std::size_t n = target.size();
-        if (n == 0 || i >= n - 1) return;
+        if (n == 0 || i >= n - 1)
+            return;
         bool found = false;
         for (std::size_t j = i + 1; j < n; ++j) {
             if (SameKey(target[i], target[j])) {
@@ -58,7 +59,8 @@ void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEntry>& p
         bool sawFileId = false;
         std::size_t behindLast = 0;
         for (std::size_t i = 0; i < n && !placed; ++i) {
-            if (target[i].Entry.FileId != f) continue;
+            if (target[i].Entry.FileId != f)
+                continue;
             if (target[i].Entry.BlockId > blockId) {
                 InsertPatchEntry(target, patch, b, i);
                 placed = true;

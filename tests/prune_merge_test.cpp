@@ -26,13 +26,15 @@ std::vector<TableEntry> Table(const Keys& keys, std::uint32_t firstTag) {
 
 Keys KeysOf(const std::vector<TableEntry>& table) {
     Keys keys;
-    for (const auto& row : table) keys.emplace_back(row.Entry.FileId, row.Entry.BlockId);
+    for (const auto& row : table)
+        keys.emplace_back(row.Entry.FileId, row.Entry.BlockId);
     return keys;
 }
 
 std::vector<std::uint32_t> TagsOf(const std::vector<TableEntry>& table) {
     std::vector<std::uint32_t> tags;
-    for (const auto& row : table) tags.push_back(row.Entry.Extra);
+    for (const auto& row : table)
+        tags.push_back(row.Entry.Extra);
     return tags;
 }
 
@@ -68,10 +70,10 @@ TEST(PruneTargetDuplicates, KeepsTheLastEntryOfEachKeyInOrder) {
 }
 
 TEST(MergePatch, WorkedExample) {
-    const auto result = Merged({{1, 1}, {1, 4}, {2, 3}, {5, 0}},
-                               {{1, 4}, {2, 1}, {1, 2}, {3, 7}, {2, 9}, {6, 1}});
-    EXPECT_EQ(KeysOf(result), (Keys{{1, 1}, {1, 2}, {1, 4}, {2, 1}, {2, 3}, {2, 9}, {3, 7}, {5, 0},
-                                    {6, 1}}));
+    const auto result =
+        Merged({{1, 1}, {1, 4}, {2, 3}, {5, 0}}, {{1, 4}, {2, 1}, {1, 2}, {3, 7}, {2, 9}, {6, 1}});
+    EXPECT_EQ(KeysOf(result),
+              (Keys{{1, 1}, {1, 2}, {1, 4}, {2, 1}, {2, 3}, {2, 9}, {3, 7}, {5, 0}, {6, 1}}));
     EXPECT_EQ(result[2].Entry.Extra, 100u) << "(1,4) is the patch's entry";
 }
 
@@ -83,26 +85,53 @@ TEST(MergePatch, PlacesEachNewEntryByTheRules) {
     };
     const Case cases[] = {
         {"equal keys held by the target: the first patch entry stays",
-         {{1, 1}, {2, 3}, {4, 4}}, {{2, 3}, {2, 3}}, {{1, 1}, {2, 3}, {4, 4}}, {0, 100, 2}},
+         {{1, 1}, {2, 3}, {4, 4}},
+         {{2, 3}, {2, 3}},
+         {{1, 1}, {2, 3}, {4, 4}},
+         {0, 100, 2}},
         {"equal new keys: next to each other, reversed",
-         {{1, 1}, {9, 9}}, {{7, 1}, {7, 1}}, {{1, 1}, {7, 1}, {7, 1}, {9, 9}}, {0, 101, 100, 1}},
-        {"new FileId in front of the first greater one", {{1, 1}, {4, 1}}, {{3, 5}},
-         {{1, 1}, {3, 5}, {4, 1}}, {0, 100, 1}},
-        {"behind the last entry of its FileId", {{2, 1}, {2, 3}, {7, 0}}, {{2, 5}},
-         {{2, 1}, {2, 3}, {2, 5}, {7, 0}}, {0, 1, 100, 2}},
-        {"several new entries of one FileId end up sorted", {{1, 1}, {3, 1}},
-         {{2, 6}, {2, 5}, {2, 7}}, {{1, 1}, {2, 5}, {2, 6}, {2, 7}, {3, 1}}, {0, 101, 100, 102, 1}},
-        {"negative BlockId sorts first", {{1, 0}, {1, 1}, {3, 3}}, {{1, -1}},
-         {{1, -1}, {1, 0}, {1, 1}, {3, 3}}, {100, 0, 1, 2}},
-        {"unsorted target: in front of the first greater BlockId", {{1, 5}, {2, 1}, {1, 3}},
-         {{1, 4}}, {{1, 4}, {1, 5}, {2, 1}, {1, 3}}, {100, 0, 1, 2}},
-        {"smallest FileId goes first, greatest last", {{5, 5}}, {{9, 0}, {-3, 0}},
-         {{-3, 0}, {5, 5}, {9, 0}}, {101, 0, 100}},
+         {{1, 1}, {9, 9}},
+         {{7, 1}, {7, 1}},
+         {{1, 1}, {7, 1}, {7, 1}, {9, 9}},
+         {0, 101, 100, 1}},
+        {"new FileId in front of the first greater one",
+         {{1, 1}, {4, 1}},
+         {{3, 5}},
+         {{1, 1}, {3, 5}, {4, 1}},
+         {0, 100, 1}},
+        {"behind the last entry of its FileId",
+         {{2, 1}, {2, 3}, {7, 0}},
+         {{2, 5}},
+         {{2, 1}, {2, 3}, {2, 5}, {7, 0}},
+         {0, 1, 100, 2}},
+        {"several new entries of one FileId end up sorted",
+         {{1, 1}, {3, 1}},
+         {{2, 6}, {2, 5}, {2, 7}},
+         {{1, 1}, {2, 5}, {2, 6}, {2, 7}, {3, 1}},
+         {0, 101, 100, 102, 1}},
+        {"negative BlockId sorts first",
+         {{1, 0}, {1, 1}, {3, 3}},
+         {{1, -1}},
+         {{1, -1}, {1, 0}, {1, 1}, {3, 3}},
+         {100, 0, 1, 2}},
+        {"unsorted target: in front of the first greater BlockId",
+         {{1, 5}, {2, 1}, {1, 3}},
+         {{1, 4}},
+         {{1, 4}, {1, 5}, {2, 1}, {1, 3}},
+         {100, 0, 1, 2}},
+        {"smallest FileId goes first, greatest last",
+         {{5, 5}},
+         {{9, 0}, {-3, 0}},
+         {{-3, 0}, {5, 5}, {9, 0}},
+         {101, 0, 100}},
         {"one entry each, same key", {{3, 3}}, {{3, 3}}, {{3, 3}}, {100}},
         {"one entry each, smaller BlockId", {{3, 3}}, {{3, 2}}, {{3, 2}, {3, 3}}, {100, 0}},
         {"one entry each, greater BlockId", {{3, 3}}, {{3, 4}}, {{3, 3}, {3, 4}}, {0, 100}},
-        {"empty target takes the patch in order", {}, {{2, 2}, {1, 1}, {2, 1}},
-         {{1, 1}, {2, 1}, {2, 2}}, {101, 102, 100}},
+        {"empty target takes the patch in order",
+         {},
+         {{2, 2}, {1, 1}, {2, 1}},
+         {{1, 1}, {2, 1}, {2, 2}},
+         {101, 102, 100}},
         {"empty patch leaves the target", {{4, 4}, {1, 1}}, {}, {{4, 4}, {1, 1}}, {0, 1}},
     };
     for (const Case& c : cases) {
@@ -130,18 +159,20 @@ TEST(MergePatch, ReplacedEntryTakesThePatchBlockAndTheTargetKeepsThePatchFileOpe
 // Random tables drawn from small key ranges, so that duplicates are common, with negative ids,
 // entries with and without data, and targets both sorted and not.
 class RandomTables {
-public:
+  public:
     explicit RandomTables(std::uint32_t seed) : random_(seed) {}
 
     std::vector<TableEntry> Draw(std::size_t maxSize, std::uint32_t firstTag) {
         const std::int32_t fileRange = Pick(1, 6);
         const std::int32_t blockRange = Pick(1, 8);
-        std::vector<TableEntry> table(static_cast<std::size_t>(Pick(0, static_cast<std::int32_t>(maxSize))));
+        std::vector<TableEntry> table(
+            static_cast<std::size_t>(Pick(0, static_cast<std::int32_t>(maxSize))));
         for (auto& row : table) {
             const bool data = Pick(0, 2) != 0;
             row.Entry = {Pick(-2, fileRange), Pick(-2, blockRange), data ? Pick(1, 1000) : -1,
                          data ? Pick(1, 50) : 0, firstTag++};
-            if (data) row.Block = {&source_, row.Entry.Offset, row.Entry.Length};
+            if (data)
+                row.Block = {&source_, row.Entry.Offset, row.Entry.Length};
         }
         if (Pick(0, 1) == 1) {
             std::stable_sort(table.begin(), table.end(), [](const auto& a, const auto& b) {
@@ -151,7 +182,7 @@ public:
         return table;
     }
 
-private:
+  private:
     std::int32_t Pick(std::int32_t low, std::int32_t high) {
         return std::uniform_int_distribution<std::int32_t>(low, high)(random_);
     }

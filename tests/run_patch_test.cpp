@@ -10,7 +10,7 @@ namespace quelvane::testing {
 namespace {
 
 class RunPatchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { SetBoxOwner(reinterpret_cast<WindowHandle>(0x42)); }
     void TearDown() override {
         SetBoxOwner(kNoWindow);
@@ -18,7 +18,8 @@ protected:
     }
     std::vector<std::string> BoxTexts() const {
         std::vector<std::string> texts;
-        for (const Box& box : platform.Boxes) texts.push_back(box.Text);
+        for (const Box& box : platform.Boxes)
+            texts.push_back(box.Text);
         return texts;
     }
     MemoryFileSystem files;

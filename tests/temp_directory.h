@@ -7,7 +7,7 @@ namespace quelvane::testing {
 // A fresh directory that the test works in (it becomes the current directory), removed with
 // everything in it when the test ends.
 class TempDirectory {
-public:
+  public:
     TempDirectory();
     ~TempDirectory();
     TempDirectory(const TempDirectory&) = delete;
@@ -16,7 +16,7 @@ public:
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
     std::string previous_;
 };

@@ -21,10 +21,13 @@ FileHandle MemoryFileSystem::OpenExisting(std::string_view name, OpenMode mode,
                                           SystemError* error) {
     const std::string key(name);
     SystemError refused = 0;
-    if (Files.count(key) == 0) refused = kNotFound;
-    else if (mode == OpenMode::ReadWrite && ReadOnly[key]) refused = kAccessDenied;
+    if (Files.count(key) == 0)
+        refused = kNotFound;
+    else if (mode == OpenMode::ReadWrite && ReadOnly[key])
+        refused = kAccessDenied;
     if (refused != 0) {
-        if (error != nullptr) *error = refused;
+        if (error != nullptr)
+            *error = refused;
         return kNoFile;
     }
     open_[next_] = {key, 0, mode == OpenMode::ReadWrite};
@@ -34,7 +37,8 @@ FileHandle MemoryFileSystem::OpenExisting(std::string_view name, OpenMode mode,
 FileHandle MemoryFileSystem::CreateAlways(std::string_view name, SystemError* error) {
     const std::string key(name);
     if (ReadOnly[key]) {
-        if (error != nullptr) *error = kAccessDenied;
+        if (error != nullptr)
+            *error = kAccessDenied;
         return kNoFile;
     }
     Files[key].clear();
@@ -44,32 +48,39 @@ FileHandle MemoryFileSystem::CreateAlways(std::string_view name, SystemError* er
 
 Transfer MemoryFileSystem::Read(FileHandle file, void* buffer, std::uint32_t size) {
     Open* open = Find(file);
-    if (open == nullptr) return {kBadHandle, 0};
+    if (open == nullptr)
+        return {kBadHandle, 0};
     const Bytes& bytes = Files[open->Name];
     const std::int64_t available =
         std::max<std::int64_t>(0, static_cast<std::int64_t>(bytes.size()) - open->Position);
     const auto moved = static_cast<std::uint32_t>(std::min<std::int64_t>(available, size));
-    if (moved > 0) std::memcpy(buffer, bytes.data() + open->Position, moved);
+    if (moved > 0)
+        std::memcpy(buffer, bytes.data() + open->Position, moved);
     open->Position += moved;
     return {0, moved};
 }
 
 Transfer MemoryFileSystem::Write(FileHandle file, const void* buffer, std::uint32_t size) {
     Open* open = Find(file);
-    if (open == nullptr || !open->Writable) return {kBadHandle, 0};
+    if (open == nullptr || !open->Writable)
+        return {kBadHandle, 0};
     Bytes& bytes = Files[open->Name];
     const auto end = static_cast<std::size_t>(open->Position) + size;
-    if (bytes.size() < end) bytes.resize(end);
-    if (size > 0) std::memcpy(bytes.data() + open->Position, buffer, size);
+    if (bytes.size() < end)
+        bytes.resize(end);
+    if (size > 0)
+        std::memcpy(bytes.data() + open->Position, buffer, size);
     open->Position += size;
     return {0, size};
 }
 
 Transfer MemoryFileSystem::CopyRange(FileHandle source, std::int64_t sourcePosition,
                                      FileHandle target, std::uint32_t size) {
-    if (!KernelCopy) return {kCopyUnsupported, 0};
+    if (!KernelCopy)
+        return {kCopyUnsupported, 0};
     Open* from = Find(source);
-    if (from == nullptr) return {kBadHandle, 0};
+    if (from == nullptr)
+        return {kBadHandle, 0};
     const Bytes copy = Files[from->Name];
     const std::int64_t available =
         std::max<std::int64_t>(0, static_cast<std::int64_t>(copy.size()) - sourcePosition);
@@ -79,20 +90,25 @@ Transfer MemoryFileSystem::CopyRange(FileHandle source, std::int64_t sourcePosit
 
 SystemError MemoryFileSystem::Seek(FileHandle file, std::int32_t position) {
     Open* open = Find(file);
-    if (open == nullptr) return kBadHandle;
-    if (position < 0) return kNegativeSeek;
+    if (open == nullptr)
+        return kBadHandle;
+    if (position < 0)
+        return kNegativeSeek;
     open->Position = position;
     return 0;
 }
 
 SystemError MemoryFileSystem::Size(FileHandle file, std::int64_t* size) {
     Open* open = Find(file);
-    if (open == nullptr) return kBadHandle;
+    if (open == nullptr)
+        return kBadHandle;
     *size = static_cast<std::int64_t>(Files[open->Name].size());
     return 0;
 }
 
-SystemError MemoryFileSystem::Flush(FileHandle file) { return Find(file) ? 0 : kBadHandle; }
+SystemError MemoryFileSystem::Flush(FileHandle file) {
+    return Find(file) ? 0 : kBadHandle;
+}
 
 SystemError MemoryFileSystem::Close(FileHandle file) {
     return open_.erase(file) == 1 ? 0 : kBadHandle;
@@ -101,9 +117,11 @@ SystemError MemoryFileSystem::Close(FileHandle file) {
 SystemError MemoryFileSystem::Replace(std::string_view replacement, std::string_view target) {
     const std::string from(replacement);
     const std::string to(target);
-    if (Files.count(from) == 0) return kNotFound;
+    if (Files.count(from) == 0)
+        return kNotFound;
     for (const auto& [handle, open] : open_) {
-        if (open.Name == to || open.Name == from) return kAccessDenied;  // in use
+        if (open.Name == to || open.Name == from)
+            return kAccessDenied;  // in use
     }
     Files[to] = std::move(Files[from]);
     Files.erase(from);
@@ -115,7 +133,7 @@ SystemError MemoryFileSystem::Remove(std::string_view name) {
 }
 
 const char* OperationName(Operation operation) {
-    static constexpr const char* kNames[] = {"open", "create", "read",  "write",  "copy",  "seek",
+    static constexpr const char* kNames[] = {"open", "create", "read",  "write",   "copy",  "seek",
                                              "size", "flush",  "close", "replace", "remove"};
     return kNames[static_cast<int>(operation)];
 }
@@ -131,28 +149,33 @@ std::optional<Fault> TestPlatform::Next(Operation operation) {
 
 FileHandle TestPlatform::OpenExisting(std::string_view name, OpenMode mode, SystemError* error) {
     if (auto fault = Next(Operation::Open)) {
-        if (error != nullptr) *error = fault->Error;
+        if (error != nullptr)
+            *error = fault->Error;
         return kNoFile;
     }
     const FileHandle file = inner_.OpenExisting(name, mode, error);
-    if (file != kNoFile) Live.insert(file);
+    if (file != kNoFile)
+        Live.insert(file);
     return file;
 }
 
 FileHandle TestPlatform::CreateAlways(std::string_view name, SystemError* error) {
     if (auto fault = Next(Operation::Create)) {
-        if (error != nullptr) *error = fault->Error;
+        if (error != nullptr)
+            *error = fault->Error;
         return kNoFile;
     }
     const FileHandle file = inner_.CreateAlways(name, error);
-    if (file != kNoFile) Live.insert(file);
+    if (file != kNoFile)
+        Live.insert(file);
     return file;
 }
 
 // A short transfer moves half of what was asked (at least one byte less than asked).
 Transfer TestPlatform::Read(FileHandle file, void* buffer, std::uint32_t size) {
     if (auto fault = Next(Operation::Read)) {
-        if (fault->Error != 0) return {fault->Error, 0};
+        if (fault->Error != 0)
+            return {fault->Error, 0};
         return inner_.Read(file, buffer, size / 2);
     }
     return inner_.Read(file, buffer, size);
@@ -160,33 +183,38 @@ Transfer TestPlatform::Read(FileHandle file, void* buffer, std::uint32_t size) {
 
 Transfer TestPlatform::Write(FileHandle file, const void* buffer, std::uint32_t size) {
     if (auto fault = Next(Operation::Write)) {
-        if (fault->Error != 0) return {fault->Error, 0};
+        if (fault->Error != 0)
+            return {fault->Error, 0};
         return inner_.Write(file, buffer, size / 2);
     }
     return inner_.Write(file, buffer, size);
 }
 
-Transfer TestPlatform::CopyRange(FileHandle source, std::int64_t sourcePosition,
-                                 FileHandle target, std::uint32_t size) {
+Transfer TestPlatform::CopyRange(FileHandle source, std::int64_t sourcePosition, FileHandle target,
+                                 std::uint32_t size) {
     if (auto fault = Next(Operation::Copy)) {
-        if (fault->Error != 0) return {fault->Error, 0};
+        if (fault->Error != 0)
+            return {fault->Error, 0};
         return inner_.CopyRange(source, sourcePosition, target, size / 2);
     }
     return inner_.CopyRange(source, sourcePosition, target, size);
 }
 
 SystemError TestPlatform::Seek(FileHandle file, std::int32_t position) {
-    if (auto fault = Next(Operation::Seek)) return fault->Error;
+    if (auto fault = Next(Operation::Seek))
+        return fault->Error;
     return inner_.Seek(file, position);
 }
 
 SystemError TestPlatform::Size(FileHandle file, std::int64_t* size) {
-    if (auto fault = Next(Operation::Size)) return fault->Error;
+    if (auto fault = Next(Operation::Size))
+        return fault->Error;
     return inner_.Size(file, size);
 }
 
 SystemError TestPlatform::Flush(FileHandle file) {
-    if (auto fault = Next(Operation::Flush)) return fault->Error;
+    if (auto fault = Next(Operation::Flush))
+        return fault->Error;
     return inner_.Flush(file);
 }
 
@@ -194,22 +222,25 @@ SystemError TestPlatform::Close(FileHandle file) {
     // A failed close still releases the handle, as close(2) and CloseHandle do.
     const SystemError error = inner_.Close(file);
     Live.erase(file);
-    if (auto fault = Next(Operation::Close)) return fault->Error;
+    if (auto fault = Next(Operation::Close))
+        return fault->Error;
     return error;
 }
 
 SystemError TestPlatform::Replace(std::string_view replacement, std::string_view target) {
-    if (auto fault = Next(Operation::Replace)) return fault->Error;
+    if (auto fault = Next(Operation::Replace))
+        return fault->Error;
     return inner_.Replace(replacement, target);
 }
 
 SystemError TestPlatform::Remove(std::string_view name) {
-    if (auto fault = Next(Operation::Remove)) return fault->Error;
+    if (auto fault = Next(Operation::Remove))
+        return fault->Error;
     return inner_.Remove(name);
 }
 
-void TestPlatform::ShowMessage(WindowHandle owner, std::string_view text,
-                               std::string_view caption, std::uint32_t style) {
+void TestPlatform::ShowMessage(WindowHandle owner, std::string_view text, std::string_view caption,
+                               std::uint32_t style) {
     Boxes.push_back({std::string(text), std::string(caption), style, owner != kNoWindow});
 }
 

@@ -32,7 +32,7 @@ struct Box {
 };
 
 class MemoryFileSystem final : public Platform {
-public:
+  public:
     std::map<std::string, Bytes> Files;
     std::map<std::string, bool> ReadOnly;  // files that refuse write access, like chmod 0444
 
@@ -56,7 +56,7 @@ public:
 
     bool KernelCopy = true;  // whether CopyRange works, to cover both copy paths
 
-private:
+  private:
     struct Open {
         std::string Name;
         std::int64_t Position = 0;
@@ -73,12 +73,12 @@ enum class Operation { Open, Create, Read, Write, Copy, Seek, Size, Flush, Close
 const char* OperationName(Operation operation);
 
 struct Fault {
-    std::size_t At = 0;                // the 1-based number of the operation that fails
-    SystemError Error = 0;             // the system's error, or 0 for a short transfer
+    std::size_t At = 0;     // the 1-based number of the operation that fails
+    SystemError Error = 0;  // the system's error, or 0 for a short transfer
 };
 
 class TestPlatform final : public Platform {
-public:
+  public:
     explicit TestPlatform(Platform& inner) : inner_(inner) { previous_ = InstallPlatform(this); }
     ~TestPlatform() override { InstallPlatform(previous_); }
     TestPlatform(const TestPlatform&) = delete;
@@ -108,7 +108,7 @@ public:
     void Pause(std::uint32_t milliseconds) override { Pauses.push_back(milliseconds); }
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override { throw ProcessEnded{exitCode}; }
 
-private:
+  private:
     // Counts the operation; returns the fault to apply to it, if this is the one.
     std::optional<Fault> Next(Operation operation);
 

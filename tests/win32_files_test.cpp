@@ -13,7 +13,7 @@ namespace quelvane::testing {
 namespace {
 
 class Win32FilesTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { ReleaseTable(table); }
     TempDirectory directory;
     TestPlatform platform{NativePlatform()};
@@ -34,8 +34,8 @@ TEST_F(Win32FilesTest, ATargetHeldWithoutWriteSharingCannotBeOpened) {
 TEST_F(Win32FilesTest, AReadOnlyPatchLoads) {
     WriteFileBytes("patchdata.mul", FileBuilder().WithData(1, 1, 4, 'a').Build());
     ASSERT_NE(::SetFileAttributesA("patchdata.mul", FILE_ATTRIBUTE_READONLY), 0);
-    EXPECT_TRUE(LoadEntryTable("patchdata.mul", "Error opening Patchdata.mul", table,
-                               OpenMode::ReadOnly));
+    EXPECT_TRUE(
+        LoadEntryTable("patchdata.mul", "Error opening Patchdata.mul", table, OpenMode::ReadOnly));
     EXPECT_EQ(table.Count(), 1u);
     EXPECT_TRUE(platform.Boxes.empty());
     ReleaseTable(table);

@@ -27,11 +27,13 @@ TEST(AssignOffsets, LaysBlocksBackToBackBehindTheIndex) {
     };
     for (const Case& c : cases) {
         EntryTable table;
-        for (const IndexEntry& entry : c.In) table.Entries.push_back({entry, {}});
+        for (const IndexEntry& entry : c.In)
+            table.Entries.push_back({entry, {}});
         EXPECT_EQ(WrittenFileSize(table), c.Size);
         AssignOffsets(table);
         std::vector<std::int32_t> offsets;
-        for (const auto& row : table.Entries) offsets.push_back(row.Entry.Offset);
+        for (const auto& row : table.Entries)
+            offsets.push_back(row.Entry.Offset);
         EXPECT_EQ(offsets, c.Offsets);
     }
 }
@@ -43,7 +45,7 @@ TEST(PlanCopyRanges, JoinsNeighboursOfOneSourceOnly) {
         table.Entries.push_back({{1, 1, offset, length, 0}, {source, offset, length}});
     };
     add(&a, 100, 10);
-    add(&a, 110, 5);   // follows in a: joined
+    add(&a, 110, 5);                                  // follows in a: joined
     table.Entries.push_back({{1, 1, -1, 0, 0}, {}});  // no data: skipped, does not break the run
     add(&a, 115, 1);
     add(&b, 116, 4);   // another file: new range
@@ -54,7 +56,7 @@ TEST(PlanCopyRanges, JoinsNeighboursOfOneSourceOnly) {
 
 // Writes `target` patched with `patch` over the in-memory file system and returns the new file.
 class WriteTest : public ::testing::Test {
-protected:
+  protected:
     bool Run(const Bytes& target, const Bytes& patch) {
         files.Files["verdata.mul"] = target;
         files.Files["patchdata.mul"] = patch;
@@ -74,9 +76,9 @@ TEST_F(WriteTest, CopiesBlocksAsIndexedAndDropsWhatNoEntryPointsTo) {
     for (const bool kernelCopy : {true, false}) {
         files.KernelCopy = kernelCopy;
         Bytes target = FileBuilder()
-                           .Entry({1, 1, 84, 4, 1})   // stored behind the second block
+                           .Entry({1, 1, 84, 4, 1})  // stored behind the second block
                            .Entry({1, 2, 64, 4, 2})
-                           .Entry({1, 3, 64, 4, 3})   // the same bytes as the second
+                           .Entry({1, 3, 64, 4, 3})  // the same bytes as the second
                            .Build();
         target.resize(64, 0xEE);  // bytes that no entry points to
         target.insert(target.end(), {'B', 'B', 'B', 'B'});
@@ -100,8 +102,10 @@ TEST_F(WriteTest, BothTablesEmptyGiveAFourByteFile) {
 TEST_F(WriteTest, LimitsAreRefusedBeforeAnythingIsWritten) {
     // 40000 + 30000 distinct keys: 70000 entries, 4465 more than a file can count.
     FileBuilder target, patch;
-    for (std::int32_t k = 0; k < 40000; ++k) target.Entry({1, k, -1, 0, 0});
-    for (std::int32_t k = 0; k < 30000; ++k) patch.Entry({2, k, -1, 0, 0});
+    for (std::int32_t k = 0; k < 40000; ++k)
+        target.Entry({1, k, -1, 0, 0});
+    for (std::int32_t k = 0; k < 30000; ++k)
+        patch.Entry({2, k, -1, 0, 0});
     const Bytes original = target.Build();
     EXPECT_FALSE(Run(original, patch.Build()));
     ASSERT_EQ(platform.Boxes.size(), 1u);
@@ -113,7 +117,8 @@ TEST_F(WriteTest, LimitsAreRefusedBeforeAnythingIsWritten) {
     // 60000 entries that all name one 40000-byte block: a file of 2.4 GB, past 2 GiB.
     platform.Boxes.clear();
     FileBuilder many;
-    for (std::int32_t k = 0; k < 60000; ++k) many.Entry({1, k, 4 + 20 * 60000, 40000, 0});
+    for (std::int32_t k = 0; k < 60000; ++k)
+        many.Entry({1, k, 4 + 20 * 60000, 40000, 0});
     const Bytes big = many.Data(Bytes(40000, 'd')).Build();
     EXPECT_FALSE(Run(big, FileBuilder().Build()));
     EXPECT_EQ(files.Files["verdata.mul"], big);
@@ -139,7 +144,8 @@ TEST_F(WriteTest, ARefusedCreateOrReplaceLeavesTheTargetAndNoTemporaryFile) {
             ASSERT_TRUE(LoadEntryTable("patchdata.mul", "", PatchTable, OpenMode::ReadOnly));
             ASSERT_TRUE(WriteTargetFile(TargetTable, PatchTable));
             for (std::size_t k = 0; k < count.Operations.size(); ++k) {
-                if (count.Operations[k] == refused) at = k + 1;
+                if (count.Operations[k] == refused)
+                    at = k + 1;
             }
         }
         platform.InjectedFault = Fault{at, 5};
