@@ -29,10 +29,11 @@ for dll in $imports; do
         *) echo "quelvane.exe imports $dll, which is not a system DLL" >&2; exit 1 ;;
     esac
 done
-i686-w64-mingw32-objdump -p "$exe" | grep -q "Subsystem.*(Windows GUI)" \
-    || { echo "quelvane.exe is not a GUI program" >&2; exit 1; }
-grep -q MAINICON <(strings -el "$exe") || { echo "quelvane.exe has no MAINICON" >&2; exit 1; }
-grep -q "Quelvane" <(strings -el "$exe") || { echo "quelvane.exe has no version info" >&2; exit 1; }
+headers=$(i686-w64-mingw32-objdump -p "$exe")
+resources=$(strings -el "$exe")
+grep -q "Subsystem.*(Windows GUI)" <<<"$headers" || { echo "quelvane.exe is not a GUI program" >&2; exit 1; }
+grep -q MAINICON <<<"$resources" || { echo "quelvane.exe has no MAINICON" >&2; exit 1; }
+grep -q "ProductName" <<<"$resources" || { echo "quelvane.exe has no version info" >&2; exit 1; }
 
 # Wine runs the 32-bit exe only where this machine can execute 32-bit x86 code at all.
 if timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1; then
