@@ -17,10 +17,18 @@ scratch="${BENCH_DIR:-$root/build/bench-data}"
 workloads=("$@")
 [ ${#workloads[@]} -gt 0 ] || workloads=(many large worst)
 
-# Prints "cpu_seconds wall_seconds max_rss_kb" for the command given.
+# Prints "cpu_seconds wall_seconds max_rss_kb" for the command given; what the command prints
+# goes to $scratch/said.txt.
 measure() {
-    /usr/bin/time -f '%U %S %e %M' -o "$scratch/time.txt" "$@" >/dev/null 2>&1
+    /usr/bin/time -f '%U %S %e %M' -o "$scratch/time.txt" "$@" >"$scratch/said.txt" 2>&1
     awk '{printf "%.3f %.3f %d\n", $1 + $2, $3, $4}' "$scratch/time.txt"
+}
+# A run that did not end with "Done." measured nothing worth reporting.
+expect_done() {
+    grep -qx 'Quelvane: Done.' "$scratch/said.txt" && return 0
+    echo "quelvane did not finish on workload $1:" >&2
+    cat "$scratch/said.txt" >&2
+    exit 1
 }
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
 
@@ -34,6 +42,7 @@ for name in "${workloads[@]}"; do
         rm -rf "$scratch/run" && mkdir -p "$scratch/run"
         cp "$pair/verdata.mul" "$pair/patchdata.mul" "$scratch/run/" && sync
         (cd "$scratch/run" && measure sh -c "printf '\n' | '$quelvane'") >> "$scratch/q.txt"
+        expect_done "$name"
         rm -f "$scratch/run/verdata.mul" && cp "$pair/verdata.mul" "$scratch/run/" && sync
         (cd "$scratch/run" && measure sh -c 'cat verdata.mul patchdata.mul > out && sync out') \
             >> "$scratch/b.txt"

@@ -74,30 +74,41 @@ std::int32_t Between(std::mt19937& random, std::int32_t low, std::int32_t high) 
     return std::uniform_int_distribution<std::int32_t>(low, high)(random);
 }
 
-// A sorted target of `count` entries over FileIds 0..33 and a patch of `patchCount` entries, half
-// of them replacing target keys and half new; about one entry in 20 has no data.
-void Generate(const std::string& dir, std::int32_t count, std::int32_t patchCount,
-              std::int32_t minLength, std::int32_t maxLength, std::int32_t patchMaxLength,
-              bool reversed, std::uint32_t seed) {
-    std::mt19937 random(seed);
+// What a generated pair looks like.
+struct Shape {
+    std::int32_t Count;            // target entries
+    std::int32_t PatchCount;       // patch entries
+    std::int32_t MinLength, MaxLength, PatchMaxLength;
+    bool Reversed;                 // target blocks stored in reverse index order
+    bool SomeEmpty;                // about one entry in 20 has no data
+    bool PatchAddsKeys;            // half the patch entries bring new keys, else all replace
+    std::uint32_t Seed;
+};
+
+// A sorted target over FileIds 0..33 and a patch whose entries name keys near random target
+// entries: the same key (a replacement) or, when the shape allows, the free BlockId just after it
+// (a new key).
+void Generate(const std::string& dir, const Shape& shape) {
+    std::mt19937 random(shape.Seed);
     std::vector<Entry> target, patch;
-    const std::int32_t perFile = count / 34 + 1;
-    for (std::int32_t k = 0; k < count; ++k) {
-        const std::int32_t length =
-            Between(random, 0, 19) == 0 ? 0 : Between(random, minLength, maxLength);
+    const std::int32_t perFile = shape.Count / 34 + 1;
+    auto length = [&](std::int32_t low, std::int32_t high) {
+        return shape.SomeEmpty && Between(random, 0, 19) == 0 ? 0 : Between(random, low, high);
+    };
+    for (std::int32_t k = 0; k < shape.Count; ++k) {
         // BlockIds step by 2 so that new keys fit between them.
-        target.push_back({k / perFile, 2 * (k % perFile), length, static_cast<std::uint32_t>(k)});
+        target.push_back({k / perFile, 2 * (k % perFile),
+                          length(shape.MinLength, shape.MaxLength), static_cast<std::uint32_t>(k)});
     }
-    for (std::int32_t k = 0; k < patchCount; ++k) {
-        const Entry& near = target[static_cast<std::size_t>(Between(random, 0, count - 1))];
-        const std::int32_t length =
-            Between(random, 0, 19) == 0 ? 0 : Between(random, minLength, patchMaxLength);
-        const std::int32_t blockId = k % 2 == 0 ? near.BlockId : near.BlockId + 1;
-        patch.push_back(
-            {near.FileId, blockId, length, 0x80000000u | static_cast<std::uint32_t>(k)});
+    for (std::int32_t k = 0; k < shape.PatchCount; ++k) {
+        const Entry& near = target[static_cast<std::size_t>(Between(random, 0, shape.Count - 1))];
+        const bool adds = shape.PatchAddsKeys && k % 2 == 1;
+        patch.push_back({near.FileId, adds ? near.BlockId + 1 : near.BlockId,
+                         length(shape.MinLength, shape.PatchMaxLength),
+                         0x80000000u | static_cast<std::uint32_t>(k)});
     }
     std::filesystem::create_directories(dir);
-    if (!WriteFile(dir + "/verdata.mul", target, reversed) ||
+    if (!WriteFile(dir + "/verdata.mul", target, shape.Reversed) ||
         !WriteFile(dir + "/patchdata.mul", patch, false)) {
         std::fprintf(stderr, "cannot write the pair in %s\n", dir.c_str());
         std::exit(1);
@@ -161,11 +172,12 @@ int main(int argc, char** argv) {
     if (mode == "demo")
         Demo(where);
     else if (mode == "many")
-        Generate(where, 50000, 30000, 2048, 14336, 4096, false, 1);
+        Generate(where, {50000, 30000, 2048, 14336, 4096, false, true, true, 1});
     else if (mode == "large")
-        Generate(where, 2000, 200, 262144, 786432, 1048576, false, 2);
+        Generate(where, {2000, 200, 262144, 786432, 1048576, false, true, true, 2});
     else if (mode == "worst")
-        Generate(where, 65535, 2000, 512, 1536, 1536, true, 3);
+        // Every entry has data and the patch only replaces, so the result stays at the limit.
+        Generate(where, {65535, 2000, 512, 1536, 1536, true, false, false, 3});
     else {
         std::fprintf(stderr, "unknown workload %s\n", mode.c_str());
         return 2;

@@ -1,6 +1,8 @@
 #include "engine/block_copy.h"
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <memory>
 
 #include "support/error_stop.h"
@@ -15,12 +17,25 @@ namespace {
 constexpr std::uint32_t kBufferSize = 1u << 20;
 // The in-kernel copy moves at most this much per call, so no count overflows 32 bits.
 constexpr std::uint32_t kKernelChunk = 1u << 30;
+// Ranges at least this long are copied on their own. Shorter ones are gathered: a table of many
+// small scattered blocks then costs a few large reads and writes instead of a call per block.
+constexpr std::int64_t kGatherBelow = 64 * 1024;
+// Gathered ranges of one source this close together are read in one go: reading the bytes in
+// between costs less than another seek and read.
+constexpr std::int64_t kJoinReadsWithin = 8 * 1024;
+// Bounds the bookkeeping of one gathered batch, however short its ranges.
+constexpr std::size_t kMaxGatheredRanges = 8192;
 
 class Copier {
   public:
     explicit Copier(FileHandle target) : target_(target) {}
 
     void Copy(const CopyRange& range) {
+        if (range.Length < kGatherBelow) {
+            Gather(range);
+            return;
+        }
+        WriteGathered();  // keeps the target's bytes in table order
         std::int64_t done = 0;
         if (kernelCopyWorks_)
             done = CopyInKernel(range);
@@ -28,7 +43,24 @@ class Copier {
             CopyThroughBuffer(range, done);
     }
 
+    void Finish() { WriteGathered(); }
+
   private:
+    // A gathered range and where its bytes go in the gather buffer.
+    struct Piece {
+        const SourceFile* Source;
+        std::int64_t Offset;
+        std::uint32_t Length;
+        std::uint32_t At;
+        std::int64_t End() const { return Offset + Length; }
+    };
+
+    static std::unique_ptr<unsigned char[]>& Allocated(std::unique_ptr<unsigned char[]>& buffer) {
+        if (!buffer)
+            buffer = std::make_unique<unsigned char[]>(kBufferSize);
+        return buffer;
+    }
+
     // Returns how much was copied: all of it, or 0 when the system cannot copy this pair.
     std::int64_t CopyInKernel(const CopyRange& range) {
         std::int64_t done = 0;
@@ -52,22 +84,76 @@ class Copier {
     }
 
     void CopyThroughBuffer(const CopyRange& range, std::int64_t done) {
-        if (!buffer_)
-            buffer_ = std::make_unique<unsigned char[]>(kBufferSize);
+        unsigned char* buffer = Allocated(spanBuffer_).get();
         CheckedSeek(range.Source->Handle, static_cast<std::int32_t>(range.Offset + done),
                     kLocationSeekCopy);
         while (done < range.Length) {
             const auto chunk = static_cast<std::uint32_t>(
                 std::min<std::int64_t>(range.Length - done, kBufferSize));
-            CheckedRead(range.Source->Handle, buffer_.get(), chunk, kLocationReadCopy);
-            CheckedWrite(target_, buffer_.get(), chunk, kLocationWriteCopy);
+            CheckedRead(range.Source->Handle, buffer, chunk, kLocationReadCopy);
+            CheckedWrite(target_, buffer, chunk, kLocationWriteCopy);
             done += chunk;
         }
     }
 
+    void Gather(const CopyRange& range) {
+        if (gathered_ + range.Length > kBufferSize || pieces_.size() == kMaxGatheredRanges)
+            WriteGathered();
+        pieces_.push_back(
+            {range.Source, range.Offset, static_cast<std::uint32_t>(range.Length), gathered_});
+        gathered_ += static_cast<std::uint32_t>(range.Length);
+    }
+
+    // Reads the gathered ranges in source order, whatever order the table wants them in, so that
+    // neighbours share a read and a file read backwards is still read forwards; then writes the
+    // batch in one write.
+    void WriteGathered() {
+        if (pieces_.empty())
+            return;
+        unsigned char* gathered = Allocated(gatherBuffer_).get();
+        std::sort(pieces_.begin(), pieces_.end(), [](const Piece& a, const Piece& b) {
+            if (a.Source != b.Source)
+                return std::less<const SourceFile*>()(a.Source, b.Source);
+            return a.Offset < b.Offset;
+        });
+        for (std::size_t first = 0; first < pieces_.size();) {
+            std::size_t last = first + 1;
+            std::int64_t end = pieces_[first].End();
+            while (last < pieces_.size() && pieces_[last].Source == pieces_[first].Source &&
+                   pieces_[last].Offset <= end + kJoinReadsWithin &&
+                   std::max(end, pieces_[last].End()) - pieces_[first].Offset <= kBufferSize) {
+                end = std::max(end, pieces_[last].End());
+                ++last;
+            }
+            const Piece& lead = pieces_[first];
+            CheckedSeek(lead.Source->Handle, static_cast<std::int32_t>(lead.Offset),
+                        kLocationSeekCopy);
+            if (last == first + 1) {
+                CheckedRead(lead.Source->Handle, gathered + lead.At, lead.Length,
+                            kLocationReadCopy);
+            } else {
+                unsigned char* span = Allocated(spanBuffer_).get();
+                CheckedRead(lead.Source->Handle, span,
+                            static_cast<std::uint32_t>(end - lead.Offset), kLocationReadCopy);
+                for (std::size_t k = first; k < last; ++k) {
+                    const Piece& piece = pieces_[k];
+                    std::memcpy(gathered + piece.At, span + (piece.Offset - lead.Offset),
+                                piece.Length);
+                }
+            }
+            first = last;
+        }
+        CheckedWrite(target_, gathered, gathered_, kLocationWriteCopy);
+        pieces_.clear();
+        gathered_ = 0;
+    }
+
     FileHandle target_;
     bool kernelCopyWorks_ = true;
-    std::unique_ptr<unsigned char[]> buffer_;
+    std::vector<Piece> pieces_;
+    std::uint32_t gathered_ = 0;  // bytes gathered so far
+    std::unique_ptr<unsigned char[]> gatherBuffer_;
+    std::unique_ptr<unsigned char[]> spanBuffer_;
 };
 
 }  // namespace
@@ -92,6 +178,7 @@ void CopyBlocks(const EntryTable& table, FileHandle target) {
     Copier copier(target);
     for (const CopyRange& range : PlanCopyRanges(table))
         copier.Copy(range);
+    copier.Finish();
 }
 
 }  // namespace quelvane

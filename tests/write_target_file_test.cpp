@@ -54,6 +54,64 @@ TEST(PlanCopyRanges, JoinsNeighboursOfOneSourceOnly) {
               (std::vector<CopyRange>{{&a, 100, 16}, {&b, 116, 4}, {&a, 100, 10}}));
 }
 
+// CopyBlocks against the bytes the table names, on both copy paths: short blocks that are
+// gathered and read in source order, long ones copied on their own, mixed, scattered, overlapping,
+// read backwards, and batches that fill the gather buffer.
+TEST(CopyBlocks, WritesEveryBlockInTableOrder) {
+    MemoryFileSystem files;
+    TestPlatform platform(files);
+    std::mt19937 random(7);
+    const auto pick = [&](std::int32_t low, std::int32_t high) {
+        return std::uniform_int_distribution<std::int32_t>(low, high)(random);
+    };
+    Bytes contentA(3u << 20), contentB(1u << 20);
+    for (auto& byte : contentA)
+        byte = static_cast<unsigned char>(random());
+    for (auto& byte : contentB)
+        byte = static_cast<unsigned char>(random());
+    files.Files = {{"a", contentA}, {"b", contentB}};
+    for (int round = 0; round < 12; ++round) {
+        files.KernelCopy = round % 2 == 0;
+        const FileHandle handleA = Os().OpenExisting("a", OpenMode::ReadOnly, nullptr);
+        const FileHandle handleB = Os().OpenExisting("b", OpenMode::ReadOnly, nullptr);
+        const SourceFile a(handleA, static_cast<std::int64_t>(contentA.size()));
+        const SourceFile b(handleB, static_cast<std::int64_t>(contentB.size()));
+        EntryTable table;
+        Bytes expected;
+        const int count = round % 3 == 1 ? 400 : pick(1, 200);
+        std::int32_t backwards = pick(0, 1 << 20);
+        for (int k = 0; k < count; ++k) {
+            const bool fromA = round % 3 == 1 || pick(0, 1) == 0;
+            const Bytes& content = fromA ? contentA : contentB;
+            const int kind = pick(0, 19);
+            // Mostly short blocks, some past the gather limit, a few past the buffer.
+            std::int32_t length = kind < 15   ? pick(1, 5000)
+                                  : kind < 19 ? pick(60000, 300000)
+                                              : pick(1 << 20, (3 << 19));
+            const auto size = static_cast<std::int32_t>(content.size());
+            std::int32_t offset = pick(0, size - std::min(length, size));
+            if (round % 3 == 0 && length <= backwards) {  // blocks stored in reverse order
+                backwards -= length;
+                offset = backwards;
+            } else if (round % 3 == 1 && length <= 5000) {
+                // Tiny blocks just close enough to share reads: the reads must still stop at the
+                // buffer's size.
+                length = pick(1, 16);
+                offset = k * 4000 % (size - 16);
+            }
+            const std::int32_t taken = std::min(length, size - offset);
+            table.Entries.push_back({{1, k, offset, taken, 0}, {fromA ? &a : &b, offset, taken}});
+            expected.insert(expected.end(), content.begin() + offset,
+                            content.begin() + offset + taken);
+        }
+        const FileHandle out = Os().CreateAlways("out", nullptr);
+        CopyBlocks(table, out);
+        ASSERT_EQ(Os().Close(out), 0);
+        ASSERT_EQ(files.Files["out"].size(), expected.size()) << "round " << round;
+        EXPECT_TRUE(files.Files["out"] == expected) << "round " << round;
+    }
+}
+
 // Writes `target` patched with `patch` over the in-memory file system and returns the new file.
 class WriteTest : public ::testing::Test {
   protected:
