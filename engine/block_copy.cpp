@@ -85,12 +85,11 @@ class Copier {
 
     void CopyThroughBuffer(const CopyRange& range, std::int64_t done) {
         unsigned char* buffer = Allocated(spanBuffer_).get();
-        CheckedSeek(range.Source->Handle, static_cast<std::int32_t>(range.Offset + done),
-                    kLocationSeekCopy);
         while (done < range.Length) {
             const auto chunk = static_cast<std::uint32_t>(
                 std::min<std::int64_t>(range.Length - done, kBufferSize));
-            CheckedRead(range.Source->Handle, buffer, chunk, kLocationReadCopy);
+            CheckedReadAt(range.Source->Handle, range.Offset + done, buffer, chunk,
+                          kLocationReadCopy);
             CheckedWrite(target_, buffer, chunk, kLocationWriteCopy);
             done += chunk;
         }
@@ -126,15 +125,13 @@ class Copier {
                 ++last;
             }
             const Piece& lead = pieces_[first];
-            CheckedSeek(lead.Source->Handle, static_cast<std::int32_t>(lead.Offset),
-                        kLocationSeekCopy);
             if (last == first + 1) {
-                CheckedRead(lead.Source->Handle, gathered + lead.At, lead.Length,
-                            kLocationReadCopy);
+                CheckedReadAt(lead.Source->Handle, lead.Offset, gathered + lead.At, lead.Length,
+                              kLocationReadCopy);
             } else {
                 unsigned char* span = Allocated(spanBuffer_).get();
-                CheckedRead(lead.Source->Handle, span,
-                            static_cast<std::uint32_t>(end - lead.Offset), kLocationReadCopy);
+                CheckedReadAt(lead.Source->Handle, lead.Offset, span,
+                              static_cast<std::uint32_t>(end - lead.Offset), kLocationReadCopy);
                 for (std::size_t k = first; k < last; ++k) {
                     const Piece& piece = pieces_[k];
                     std::memcpy(gathered + piece.At, span + (piece.Offset - lead.Offset),

@@ -25,6 +25,13 @@ void CheckedRead(FileHandle file, void* buffer, std::uint32_t size, std::uint32_
     CheckTransfer(Os().Read(file, buffer, size), size, kErrorShortRead, location);
 }
 
+void CheckedReadAt(FileHandle file, std::int64_t position, void* buffer, std::uint32_t size,
+                   std::uint32_t location) {
+    if (size == 0)
+        return;
+    CheckTransfer(Os().ReadAt(file, position, buffer, size), size, kErrorShortRead, location);
+}
+
 void CheckedWrite(FileHandle file, const void* buffer, std::uint32_t size, std::uint32_t location) {
     if (size == 0)
         return;

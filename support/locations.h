@@ -14,7 +14,6 @@ enum Location : std::uint32_t {
     kLocationBlockBounds = 0x00401050,
     kLocationCloseSource = 0x00401060,
     kLocationWriteIndex = 0x00402010,
-    kLocationSeekCopy = 0x00402020,
     kLocationReadCopy = 0x00402030,
     kLocationWriteCopy = 0x00402040,
     kLocationFlushTarget = 0x00402050,

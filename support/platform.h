@@ -55,6 +55,10 @@ class Platform {
     // Reads or writes up to `size` bytes at the current position.
     virtual Transfer Read(FileHandle file, void* buffer, std::uint32_t size) = 0;
     virtual Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) = 0;
+    // Reads up to `size` bytes at byte `position`, in one call where the system allows. The
+    // current position afterwards is unspecified.
+    virtual Transfer ReadAt(FileHandle file, std::int64_t position, void* buffer,
+                            std::uint32_t size) = 0;
     // Copies `size` bytes from `source` at `sourcePosition` to the current position of `target`,
     // inside the system where it can. Returns kCopyUnsupported in `error` (with nothing moved)
     // when the system cannot do it for this pair; the caller then copies through a buffer.

@@ -63,6 +63,26 @@ class PosixPlatform final : public Platform {
         return result;
     }
 
+    Transfer ReadAt(FileHandle file, std::int64_t position, void* buffer,
+                    std::uint32_t size) override {
+        Transfer result;
+        auto* bytes = static_cast<char*>(buffer);
+        while (result.moved < size) {
+            const ssize_t got = ::pread(Descriptor(file), bytes + result.moved, size - result.moved,
+                                        static_cast<off_t>(position + result.moved));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                result.error = LastError();
+                break;
+            }
+            if (got == 0)
+                break;  // end of file: the read comes up short
+            result.moved += static_cast<std::uint32_t>(got);
+        }
+        return result;
+    }
+
     Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override {
         Transfer result;
         const auto* bytes = static_cast<const char*>(buffer);

@@ -49,6 +49,23 @@ class Win32Platform final : public Platform {
         return result;
     }
 
+    // A synchronous handle reads at the position an OVERLAPPED names, in the same call.
+    Transfer ReadAt(FileHandle file, std::int64_t position, void* buffer,
+                    std::uint32_t size) override {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(position));
+        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(position) >> 32);
+        DWORD moved = 0;
+        Transfer result;
+        if (::ReadFile(Win(file), buffer, size, &moved, &at) == 0) {
+            result.error = LastError();
+            if (result.error == ERROR_HANDLE_EOF)
+                result.error = 0;  // past the end: a short read, as a plain read reports it
+        }
+        result.moved = moved;
+        return result;
+    }
+
     Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override {
         DWORD moved = 0;
         Transfer result;

@@ -60,6 +60,15 @@ Transfer MemoryFileSystem::Read(FileHandle file, void* buffer, std::uint32_t siz
     return {0, moved};
 }
 
+Transfer MemoryFileSystem::ReadAt(FileHandle file, std::int64_t position, void* buffer,
+                                  std::uint32_t size) {
+    Open* open = Find(file);
+    if (open == nullptr)
+        return {kBadHandle, 0};
+    open->Position = position;
+    return Read(file, buffer, size);
+}
+
 Transfer MemoryFileSystem::Write(FileHandle file, const void* buffer, std::uint32_t size) {
     Open* open = Find(file);
     if (open == nullptr || !open->Writable)
@@ -179,6 +188,17 @@ Transfer TestPlatform::Read(FileHandle file, void* buffer, std::uint32_t size) {
         return inner_.Read(file, buffer, size / 2);
     }
     return inner_.Read(file, buffer, size);
+}
+
+// A positioned read is a read to the fault plan: the same faults hit it.
+Transfer TestPlatform::ReadAt(FileHandle file, std::int64_t position, void* buffer,
+                              std::uint32_t size) {
+    if (auto fault = Next(Operation::Read)) {
+        if (fault->Error != 0)
+            return {fault->Error, 0};
+        return inner_.ReadAt(file, position, buffer, size / 2);
+    }
+    return inner_.ReadAt(file, position, buffer, size);
 }
 
 Transfer TestPlatform::Write(FileHandle file, const void* buffer, std::uint32_t size) {

@@ -41,6 +41,8 @@ class MemoryFileSystem final : public Platform {
     FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override;
     FileHandle CreateAlways(std::string_view name, SystemError* error) override;
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override;
+    Transfer ReadAt(FileHandle file, std::int64_t position, void* buffer,
+                    std::uint32_t size) override;
     Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override;
     Transfer CopyRange(FileHandle source, std::int64_t sourcePosition, FileHandle target,
                        std::uint32_t size) override;
@@ -94,6 +96,8 @@ class TestPlatform final : public Platform {
     FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override;
     FileHandle CreateAlways(std::string_view name, SystemError* error) override;
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override;
+    Transfer ReadAt(FileHandle file, std::int64_t position, void* buffer,
+                    std::uint32_t size) override;
     Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override;
     Transfer CopyRange(FileHandle source, std::int64_t sourcePosition, FileHandle target,
                        std::uint32_t size) override;
