@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "e2e/window_driver.h"
 #include "tests/file_builder.h"
 #include "tests/temp_directory.h"
 
@@ -14,131 +15,6 @@ namespace quelvane::testing {
 namespace {
 
 std::string exePath;
-// Generous: under emulation everything is slow.
-constexpr DWORD kTimeoutMs = 120000;
-
-template <typename Predicate>
-bool WaitFor(Predicate predicate, DWORD timeoutMs = kTimeoutMs) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (predicate())
-            return true;
-        ::Sleep(50);
-    }
-    return predicate();
-}
-
-std::string TextOf(HWND window) {
-    char text[256] = {};
-    ::GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
-std::string ClassOf(HWND window) {
-    char name[256] = {};
-    ::GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
-// A running quelvane.exe in the current directory.
-class Program {
-  public:
-    Program() {
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        std::string command = "\"" + exePath + "\"";
-        EXPECT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                     nullptr, &startup, &process_));
-        // The button comes a moment after the window: wait for both before any click.
-        EXPECT_TRUE(WaitFor([&] {
-            return (window_ = FindMainWindow()) != nullptr && Button() != nullptr;
-        })) << "the main window and its button did not appear";
-    }
-    ~Program() {
-        if (::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
-            ::TerminateProcess(process_.hProcess, 99);
-            ::WaitForSingleObject(process_.hProcess, kTimeoutMs);
-        }
-        ::CloseHandle(process_.hThread);
-        ::CloseHandle(process_.hProcess);
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    HWND Window() const { return window_; }
-    HWND Button() const { return ::FindWindowExA(window_, nullptr, "Button", nullptr); }
-
-    // The exit code once the process has ended, or -1 if it is still running after `timeoutMs`.
-    long ExitCode(DWORD timeoutMs = kTimeoutMs) const {
-        if (::WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0)
-            return -1;
-        DWORD code = 0;
-        ::GetExitCodeProcess(process_.hProcess, &code);
-        return static_cast<long>(code);
-    }
-
-    // A visible dialog box of this process, or null.
-    HWND FindBox() const {
-        BoxSearch search{process_.dwProcessId, nullptr};
-        ::EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
-        return search.Found;
-    }
-
-    HWND WaitForBox() const {
-        HWND box = nullptr;
-        WaitFor([&] { return (box = FindBox()) != nullptr; });
-        return box;
-    }
-
-    void Click() const { ::PostMessageA(Button(), BM_CLICK, 0, 0); }
-
-  private:
-    struct BoxSearch {
-        DWORD Pid;
-        HWND Found;
-    };
-    static BOOL CALLBACK MatchBox(HWND candidate, LPARAM data) {
-        auto* search = reinterpret_cast<BoxSearch*>(data);
-        DWORD pid = 0;
-        ::GetWindowThreadProcessId(candidate, &pid);
-        if (pid == search->Pid && ClassOf(candidate) == "#32770" && ::IsWindowVisible(candidate)) {
-            search->Found = candidate;
-            return FALSE;
-        }
-        return TRUE;
-    }
-
-    HWND FindMainWindow() const {
-        HWND candidate = ::FindWindowA("Quelvane", nullptr);
-        if (candidate == nullptr)
-            return nullptr;
-        DWORD pid = 0;
-        ::GetWindowThreadProcessId(candidate, &pid);
-        return pid == process_.dwProcessId ? candidate : nullptr;
-    }
-
-    PROCESS_INFORMATION process_{};
-    HWND window_ = nullptr;
-};
-
-std::string BoxText(HWND box) {
-    char text[512] = {};
-    ::GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the box's static text control
-    return text;
-}
-
-void Dismiss(HWND box) {
-    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-}
-
-// The icon a message box shows: its icon control is 20 on Windows and 1088 under Wine.
-HICON IconOf(HWND box) {
-    HWND control = ::GetDlgItem(box, 20);
-    if (control == nullptr)
-        control = ::GetDlgItem(box, 1088);
-    if (control == nullptr)
-        return nullptr;
-    return reinterpret_cast<HICON>(::SendMessageA(control, STM_GETICON, 0, 0));
-}
 
 // Checks a box of the program: owned by the main window, caption "Quelvane", the text given,
 // an icon.
@@ -158,7 +34,8 @@ class EndToEnd : public ::testing::Test {
 };
 
 TEST_F(EndToEnd, TheWindowAndItsButtonAreAsDesigned) {
-    Program program;
+    Program program(exePath);
+    ASSERT_TRUE(program.Started()) << "the main window and its button did not appear";
     const HWND window = program.Window();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(TextOf(window), "Quelvane");
@@ -189,7 +66,8 @@ TEST_F(EndToEnd, TheWindowAndItsButtonAreAsDesigned) {
 }
 
 TEST_F(EndToEnd, EscapeClosesWithZeroAndOtherKeysDoNothing) {
-    Program program;
+    Program program(exePath);
+    ASSERT_TRUE(program.Started()) << "the main window and its button did not appear";
     ::PostMessageA(program.Window(), WM_KEYDOWN, 'A', 0);
     EXPECT_EQ(program.ExitCode(1500), -1) << "another key closed the window";
     EXPECT_TRUE(::IsWindow(program.Window()));
@@ -198,13 +76,15 @@ TEST_F(EndToEnd, EscapeClosesWithZeroAndOtherKeysDoNothing) {
 }
 
 TEST_F(EndToEnd, TheCloseBoxEndsWithZero) {
-    Program program;
+    Program program(exePath);
+    ASSERT_TRUE(program.Started()) << "the main window and its button did not appear";
     ::PostMessageA(program.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(program.ExitCode(), 0);
 }
 
 TEST_F(EndToEnd, MissingFilesShowTheirBoxAndTheWindowStays) {
-    Program program;
+    Program program(exePath);
+    ASSERT_TRUE(program.Started()) << "the main window and its button did not appear";
     program.Click();
     HWND box = program.WaitForBox();
     ExpectBox(program, box, "Error opening Verdata.mul");
@@ -228,7 +108,8 @@ TEST_F(EndToEnd, AClickPatchesAndSaysDoneAfterThePause) {
                    FileBuilder().WithData(1, 1, 3, 'a').WithData(1, 5, 2, 'b').Build());
     WriteFileBytes("patchdata.mul",
                    FileBuilder().WithData(1, 5, 1, 'P').WithData(1, 3, 2, 'N').Build());
-    Program program;
+    Program program(exePath);
+    ASSERT_TRUE(program.Started()) << "the main window and its button did not appear";
     const DWORD start = ::GetTickCount();
     program.Click();
     const HWND box = program.WaitForBox();
@@ -254,7 +135,8 @@ TEST_F(EndToEnd, ATargetHeldByAnotherProgramIsNotReplaced) {
         ::CreateFileA("verdata.mul", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    Program program;
+    Program program(exePath);
+    ASSERT_TRUE(program.Started()) << "the main window and its button did not appear";
     program.Click();
     const HWND box = program.WaitForBox();
     ExpectBox(program, box, "Error writing Verdata.mul");
