@@ -4,7 +4,7 @@
 #   quelvane:  printf '\n' | quelvane   (its 2500 ms pause is subtracted from the wall time)
 #   baseline:  cat verdata.mul patchdata.mul > out && sync out
 # and prints the medians of CPU time (user + system), wall time and peak resident memory, and
-# the ratios. Usage: bench/run_benchmarks.sh [many|large|worst ...]   (default: all three)
+# the ratios. Usage: bench/run_benchmarks.sh [many|sorted|large|worst ...]   (default: many large worst)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 runs="${RUNS:-3}"

@@ -3,9 +3,11 @@
 //
 //   quelvane-workload demo  DIR   a small pair that shows every kind of change
 //   quelvane-workload many  DIR   50000-entry target (~400 MB), 30000-entry patch
+//   quelvane-workload sorted DIR  the same with the patch stored in key order
 //   quelvane-workload large DIR   ~1 GiB target in ~2000 blocks, ~100 MB patch
 //   quelvane-workload worst DIR   65535 entries, blocks stored in reverse index order
 //   quelvane-workload list  FILE  prints the head and every entry
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -76,12 +78,13 @@ std::int32_t Between(std::mt19937& random, std::int32_t low, std::int32_t high) 
 
 // What a generated pair looks like.
 struct Shape {
-    std::int32_t Count;            // target entries
-    std::int32_t PatchCount;       // patch entries
+    std::int32_t Count;       // target entries
+    std::int32_t PatchCount;  // patch entries
     std::int32_t MinLength, MaxLength, PatchMaxLength;
-    bool Reversed;                 // target blocks stored in reverse index order
-    bool SomeEmpty;                // about one entry in 20 has no data
-    bool PatchAddsKeys;            // half the patch entries bring new keys, else all replace
+    bool Reversed;       // target blocks stored in reverse index order
+    bool SomeEmpty;      // about one entry in 20 has no data
+    bool PatchAddsKeys;  // half the patch entries bring new keys, else all replace
+    bool PatchSorted;    // patch entries (and blocks) in key order, else random order
     std::uint32_t Seed;
 };
 
@@ -97,8 +100,8 @@ void Generate(const std::string& dir, const Shape& shape) {
     };
     for (std::int32_t k = 0; k < shape.Count; ++k) {
         // BlockIds step by 2 so that new keys fit between them.
-        target.push_back({k / perFile, 2 * (k % perFile),
-                          length(shape.MinLength, shape.MaxLength), static_cast<std::uint32_t>(k)});
+        target.push_back({k / perFile, 2 * (k % perFile), length(shape.MinLength, shape.MaxLength),
+                          static_cast<std::uint32_t>(k)});
     }
     for (std::int32_t k = 0; k < shape.PatchCount; ++k) {
         const Entry& near = target[static_cast<std::size_t>(Between(random, 0, shape.Count - 1))];
@@ -106,6 +109,11 @@ void Generate(const std::string& dir, const Shape& shape) {
         patch.push_back({near.FileId, adds ? near.BlockId + 1 : near.BlockId,
                          length(shape.MinLength, shape.PatchMaxLength),
                          0x80000000u | static_cast<std::uint32_t>(k)});
+    }
+    if (shape.PatchSorted) {
+        std::stable_sort(patch.begin(), patch.end(), [](const Entry& a, const Entry& b) {
+            return a.FileId != b.FileId ? a.FileId < b.FileId : a.BlockId < b.BlockId;
+        });
     }
     std::filesystem::create_directories(dir);
     if (!WriteFile(dir + "/verdata.mul", target, shape.Reversed) ||
@@ -163,7 +171,8 @@ int List(const std::string& path) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: quelvane-workload demo|many|large|worst DIR | list FILE\n");
+        std::fprintf(stderr,
+                     "usage: quelvane-workload demo|many|sorted|large|worst DIR | list FILE\n");
         return 2;
     }
     const std::string mode = argv[1], where = argv[2];
@@ -172,12 +181,14 @@ int main(int argc, char** argv) {
     if (mode == "demo")
         Demo(where);
     else if (mode == "many")
-        Generate(where, {50000, 30000, 2048, 14336, 4096, false, true, true, 1});
+        Generate(where, {50000, 30000, 2048, 14336, 4096, false, true, true, false, 1});
+    else if (mode == "sorted")
+        Generate(where, {50000, 30000, 2048, 14336, 4096, false, true, true, true, 1});
     else if (mode == "large")
-        Generate(where, {2000, 200, 262144, 786432, 1048576, false, true, true, 2});
+        Generate(where, {2000, 200, 262144, 786432, 1048576, false, true, true, false, 2});
     else if (mode == "worst")
         // Every entry has data and the patch only replaces, so the result stays at the limit.
-        Generate(where, {65535, 2000, 512, 1536, 1536, true, false, false, 3});
+        Generate(where, {65535, 2000, 512, 1536, 1536, true, false, false, false, 3});
     else {
         std::fprintf(stderr, "unknown workload %s\n", mode.c_str());
         return 2;
