@@ -44,6 +44,15 @@ std::vector<Fixture> Fixtures() {
              .Build(),
          FileBuilder().Entry({3, 0, -1, 0, 1}).WithData(4, 4, 1, 'z').Build()},
         {"empty target", FileBuilder().Build(), FileBuilder().WithData(5, 5, 64, 'e').Build()},
+        // Blocks long enough to be copied on their own, one longer than the copy buffer, between
+        // short ones that are gathered.
+        {"long and short blocks",
+         FileBuilder()
+             .WithData(6, 1, 70000, 'l')
+             .WithData(6, 2, 5, 's')
+             .WithData(6, 3, (1 << 20) + 4000, 'L')
+             .Build(),
+         FileBuilder().WithData(6, 2, 100000, 'p').WithData(6, 4, 9, 'q').Build()},
     };
 }
 
