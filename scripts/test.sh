@@ -47,6 +47,10 @@ else
     cmake --build --preset win64 -j"$jobs"
     ctest --preset win64
     scripts/e2e.sh build/win64 64
+    step "linux32: the engine's tests as 32-bit x86 code, under qemu's user-mode emulator"
+    cmake --preset linux32 >/dev/null
+    cmake --build --preset linux32 -j"$jobs"
+    ctest --preset linux32
 fi
 
 step "valgrind: one real run of the native binary"

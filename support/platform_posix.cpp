@@ -106,7 +106,7 @@ class PosixPlatform final : public Platform {
                        std::uint32_t size) override {
         Transfer result;
 #if defined(__linux__)
-        off_t position = static_cast<off_t>(sourcePosition);
+        loff_t position = static_cast<loff_t>(sourcePosition);
         while (result.moved < size) {
             const ssize_t copied = ::copy_file_range(
                 Descriptor(source), &position, Descriptor(target), nullptr, size - result.moved, 0);
