@@ -33,6 +33,26 @@ std::string DirectoryOf(const std::string& name) {
     return name.substr(0, slash);
 }
 
+// Calls `transfer(done)` until `size` bytes have moved, the file ends (a call moves nothing: the
+// transfer comes up short) or the system refuses; a call cut short by a signal is repeated.
+template <typename Call>
+Transfer Repeated(std::uint32_t size, Call transfer) {
+    Transfer result;
+    while (result.moved < size) {
+        const ssize_t moved = transfer(result.moved);
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved < 0) {
+            result.error = LastError();
+            break;
+        }
+        if (moved == 0)
+            break;
+        result.moved += static_cast<std::uint32_t>(moved);
+    }
+    return result;
+}
+
 class PosixPlatform final : public Platform {
   public:
     FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override {
@@ -46,60 +66,26 @@ class PosixPlatform final : public Platform {
     }
 
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
-        Transfer result;
         auto* bytes = static_cast<char*>(buffer);
-        while (result.moved < size) {
-            const ssize_t got = ::read(Descriptor(file), bytes + result.moved, size - result.moved);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                result.error = LastError();
-                break;
-            }
-            if (got == 0)
-                break;  // end of file: the read comes up short
-            result.moved += static_cast<std::uint32_t>(got);
-        }
-        return result;
+        return Repeated(size, [&](std::uint32_t done) {
+            return ::read(Descriptor(file), bytes + done, size - done);
+        });
     }
 
     Transfer ReadAt(FileHandle file, std::int64_t position, void* buffer,
                     std::uint32_t size) override {
-        Transfer result;
         auto* bytes = static_cast<char*>(buffer);
-        while (result.moved < size) {
-            const ssize_t got = ::pread(Descriptor(file), bytes + result.moved, size - result.moved,
-                                        static_cast<off_t>(position + result.moved));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                result.error = LastError();
-                break;
-            }
-            if (got == 0)
-                break;  // end of file: the read comes up short
-            result.moved += static_cast<std::uint32_t>(got);
-        }
-        return result;
+        return Repeated(size, [&](std::uint32_t done) {
+            return ::pread(Descriptor(file), bytes + done, size - done,
+                           static_cast<off_t>(position + done));
+        });
     }
 
     Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override {
-        Transfer result;
         const auto* bytes = static_cast<const char*>(buffer);
-        while (result.moved < size) {
-            const ssize_t put =
-                ::write(Descriptor(file), bytes + result.moved, size - result.moved);
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put < 0) {
-                result.error = LastError();
-                break;
-            }
-            if (put == 0)
-                break;
-            result.moved += static_cast<std::uint32_t>(put);
-        }
-        return result;
+        return Repeated(size, [&](std::uint32_t done) {
+            return ::write(Descriptor(file), bytes + done, size - done);
+        });
     }
 
     Transfer CopyRange(FileHandle source, std::int64_t sourcePosition, FileHandle target,

@@ -180,44 +180,40 @@ FileHandle TestPlatform::CreateAlways(std::string_view name, SystemError* error)
     return file;
 }
 
-// A short transfer moves half of what was asked (at least one byte less than asked).
-Transfer TestPlatform::Read(FileHandle file, void* buffer, std::uint32_t size) {
-    if (auto fault = Next(Operation::Read)) {
+// A fault on a transfer: the system's error, or a short transfer that moves half of what was
+// asked (at least one byte less than asked). `transfer(size)` does the real one.
+template <typename Call>
+Transfer TestPlatform::Faulted(Operation operation, std::uint32_t size, Call transfer) {
+    if (auto fault = Next(operation)) {
         if (fault->Error != 0)
             return {fault->Error, 0};
-        return inner_.Read(file, buffer, size / 2);
+        return transfer(size / 2);
     }
-    return inner_.Read(file, buffer, size);
+    return transfer(size);
+}
+
+Transfer TestPlatform::Read(FileHandle file, void* buffer, std::uint32_t size) {
+    return Faulted(Operation::Read, size,
+                   [&](std::uint32_t n) { return inner_.Read(file, buffer, n); });
 }
 
 // A positioned read is a read to the fault plan: the same faults hit it.
 Transfer TestPlatform::ReadAt(FileHandle file, std::int64_t position, void* buffer,
                               std::uint32_t size) {
-    if (auto fault = Next(Operation::Read)) {
-        if (fault->Error != 0)
-            return {fault->Error, 0};
-        return inner_.ReadAt(file, position, buffer, size / 2);
-    }
-    return inner_.ReadAt(file, position, buffer, size);
+    return Faulted(Operation::Read, size,
+                   [&](std::uint32_t n) { return inner_.ReadAt(file, position, buffer, n); });
 }
 
 Transfer TestPlatform::Write(FileHandle file, const void* buffer, std::uint32_t size) {
-    if (auto fault = Next(Operation::Write)) {
-        if (fault->Error != 0)
-            return {fault->Error, 0};
-        return inner_.Write(file, buffer, size / 2);
-    }
-    return inner_.Write(file, buffer, size);
+    return Faulted(Operation::Write, size,
+                   [&](std::uint32_t n) { return inner_.Write(file, buffer, n); });
 }
 
 Transfer TestPlatform::CopyRange(FileHandle source, std::int64_t sourcePosition, FileHandle target,
                                  std::uint32_t size) {
-    if (auto fault = Next(Operation::Copy)) {
-        if (fault->Error != 0)
-            return {fault->Error, 0};
-        return inner_.CopyRange(source, sourcePosition, target, size / 2);
-    }
-    return inner_.CopyRange(source, sourcePosition, target, size);
+    return Faulted(Operation::Copy, size, [&](std::uint32_t n) {
+        return inner_.CopyRange(source, sourcePosition, target, n);
+    });
 }
 
 SystemError TestPlatform::Seek(FileHandle file, std::int32_t position) {

@@ -115,6 +115,8 @@ class TestPlatform final : public Platform {
   private:
     // Counts the operation; returns the fault to apply to it, if this is the one.
     std::optional<Fault> Next(Operation operation);
+    template <typename Call>
+    Transfer Faulted(Operation operation, std::uint32_t size, Call transfer);
 
     Platform& inner_;
     Platform* previous_ = nullptr;
