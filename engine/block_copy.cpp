@@ -1,7 +1,6 @@
 #include "engine/block_copy.h"
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -84,7 +83,7 @@ class Copier {
     }
 
     void CopyThroughBuffer(const CopyRange& range, std::int64_t done) {
-        unsigned char* buffer = Allocated(spanBuffer_).get();
+        unsigned char* buffer = Allocated(copyBuffer_).get();
         while (done < range.Length) {
             const auto chunk = static_cast<std::uint32_t>(
                 std::min<std::int64_t>(range.Length - done, kBufferSize));
@@ -105,7 +104,8 @@ class Copier {
 
     // Reads the gathered ranges in source order, whatever order the table wants them in, so that
     // neighbours share a read and a file read backwards is still read forwards; then writes the
-    // batch in one write.
+    // batch in one write. A shared read is scattered: each range's bytes go straight to their
+    // place in the batch, the bytes between ranges to a scratch area.
     void WriteGathered() {
         if (pieces_.empty())
             return;
@@ -116,28 +116,25 @@ class Copier {
             return a.Offset < b.Offset;
         });
         for (std::size_t first = 0; first < pieces_.size();) {
-            std::size_t last = first + 1;
-            std::int64_t end = pieces_[first].End();
-            while (last < pieces_.size() && pieces_[last].Source == pieces_[first].Source &&
-                   pieces_[last].Offset <= end + kJoinReadsWithin &&
-                   std::max(end, pieces_[last].End()) - pieces_[first].Offset <= kBufferSize) {
-                end = std::max(end, pieces_[last].End());
-                ++last;
-            }
             const Piece& lead = pieces_[first];
-            if (last == first + 1) {
-                CheckedReadAt(lead.Source->Handle, lead.Offset, gathered + lead.At, lead.Length,
-                              kLocationReadCopy);
-            } else {
-                unsigned char* span = Allocated(spanBuffer_).get();
-                CheckedReadAt(lead.Source->Handle, lead.Offset, span,
-                              static_cast<std::uint32_t>(end - lead.Offset), kLocationReadCopy);
-                for (std::size_t k = first; k < last; ++k) {
-                    const Piece& piece = pieces_[k];
-                    std::memcpy(gathered + piece.At, span + (piece.Offset - lead.Offset),
-                                piece.Length);
+            parts_.assign(1, {gathered + lead.At, lead.Length});
+            std::int64_t end = lead.End();
+            std::size_t last = first + 1;
+            // Ranges that overlap the one before start a read of their own.
+            for (; last < pieces_.size(); ++last) {
+                const Piece& piece = pieces_[last];
+                if (piece.Source != lead.Source || piece.Offset < end ||
+                    piece.Offset - end > kJoinReadsWithin ||
+                    piece.End() - lead.Offset > kBufferSize) {
+                    break;
                 }
+                if (piece.Offset > end)
+                    parts_.push_back({skipped_, static_cast<std::uint32_t>(piece.Offset - end)});
+                parts_.push_back({gathered + piece.At, piece.Length});
+                end = piece.End();
             }
+            CheckedReadScattered(lead.Source->Handle, lead.Offset, parts_.data(), parts_.size(),
+                                 kLocationReadCopy);
             first = last;
         }
         CheckedWrite(target_, gathered, gathered_, kLocationWriteCopy);
@@ -150,7 +147,9 @@ class Copier {
     std::vector<Piece> pieces_;
     std::uint32_t gathered_ = 0;  // bytes gathered so far
     std::unique_ptr<unsigned char[]> gatherBuffer_;
-    std::unique_ptr<unsigned char[]> spanBuffer_;
+    std::unique_ptr<unsigned char[]> copyBuffer_;
+    std::vector<ReadPart> parts_;
+    unsigned char skipped_[kJoinReadsWithin];  // the bytes between ranges that share a read
 };
 
 }  // namespace

@@ -32,6 +32,17 @@ void CheckedReadAt(FileHandle file, std::int64_t position, void* buffer, std::ui
     CheckTransfer(Os().ReadAt(file, position, buffer, size), size, kErrorShortRead, location);
 }
 
+void CheckedReadScattered(FileHandle file, std::int64_t position, const ReadPart* parts,
+                          std::size_t count, std::uint32_t location) {
+    std::uint32_t size = 0;
+    for (std::size_t k = 0; k < count; ++k)
+        size += parts[k].Size;
+    if (size == 0)
+        return;
+    CheckTransfer(Os().ReadScattered(file, position, parts, count), size, kErrorShortRead,
+                  location);
+}
+
 void CheckedWrite(FileHandle file, const void* buffer, std::uint32_t size, std::uint32_t location) {
     if (size == 0)
         return;

@@ -8,6 +8,7 @@
 // never translated: the error stop reports them unchanged.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -27,6 +28,12 @@ using SystemError = std::uint32_t;
 struct Transfer {
     SystemError error = 0;    // the system refused the operation
     std::uint32_t moved = 0;  // bytes that moved (may be short of the request)
+};
+
+// One part of a scattered read: the next `Size` bytes go to `Buffer`.
+struct ReadPart {
+    void* Buffer = nullptr;
+    std::uint32_t Size = 0;
 };
 
 // What a file is opened for. Both ask others to only read it meanwhile.
@@ -59,6 +66,10 @@ class Platform {
     // current position afterwards is unspecified.
     virtual Transfer ReadAt(FileHandle file, std::int64_t position, void* buffer,
                             std::uint32_t size) = 0;
+    // Reads the bytes from `position` on into `parts` in turn, as one read of their total size,
+    // in as few calls as the system allows. The current position afterwards is unspecified.
+    virtual Transfer ReadScattered(FileHandle file, std::int64_t position, const ReadPart* parts,
+                                   std::size_t count) = 0;
     // Copies `size` bytes from `source` at `sourcePosition` to the current position of `target`,
     // inside the system where it can. Returns kCopyUnsupported in `error` (with nothing moved)
     // when the system cannot do it for this pair; the caller then copies through a buffer.

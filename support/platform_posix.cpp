@@ -1,6 +1,7 @@
 // The platform seam on POSIX systems (the native build).
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,6 +80,43 @@ class PosixPlatform final : public Platform {
             return ::pread(Descriptor(file), bytes + done, size - done,
                            static_cast<off_t>(position + done));
         });
+    }
+
+    // preadv, up to kVectors parts a call, resumed after a short call in the middle of a part.
+    Transfer ReadScattered(FileHandle file, std::int64_t position, const ReadPart* parts,
+                           std::size_t count) override {
+        constexpr std::size_t kVectors = 256;
+        Transfer result;
+        std::size_t next = 0;          // the first part not yet filled
+        std::uint32_t nextFilled = 0;  // how much of it is
+        while (next < count) {
+            iovec vectors[kVectors];
+            int used = 0;
+            for (std::size_t k = next; k < count && used < static_cast<int>(kVectors); ++k) {
+                const std::uint32_t skip = k == next ? nextFilled : 0;
+                vectors[used++] = {static_cast<char*>(parts[k].Buffer) + skip,
+                                   parts[k].Size - skip};
+            }
+            const ssize_t got = ::preadv(Descriptor(file), vectors, used,
+                                         static_cast<off_t>(position + result.moved));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                result.error = LastError();
+                break;
+            }
+            if (got == 0)
+                break;  // end of file: the read comes up short
+            result.moved += static_cast<std::uint32_t>(got);
+            auto left = static_cast<std::uint32_t>(got);
+            while (next < count && parts[next].Size - nextFilled <= left) {
+                left -= parts[next].Size - nextFilled;
+                ++next;
+                nextFilled = 0;
+            }
+            nextFilled += left;
+        }
+        return result;
     }
 
     Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override {

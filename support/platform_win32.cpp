@@ -1,7 +1,10 @@
 // The platform seam on Windows (kernel32 and user32): the product's own build.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "support/platform.h"
 
@@ -66,6 +69,25 @@ class Win32Platform final : public Platform {
         return result;
     }
 
+    // Windows has no scattered read for buffered files: one read into a buffer of this platform's
+    // own, then the parts. The buffer grows to the largest read asked for (1 MiB in a run).
+    Transfer ReadScattered(FileHandle file, std::int64_t position, const ReadPart* parts,
+                           std::size_t count) override {
+        std::uint32_t total = 0;
+        for (std::size_t k = 0; k < count; ++k)
+            total += parts[k].Size;
+        if (scattered_.size() < total)
+            scattered_.resize(total);
+        const Transfer result = ReadAt(file, position, scattered_.data(), total);
+        std::uint32_t at = 0;
+        for (std::size_t k = 0; k < count && at < result.moved; ++k) {
+            const std::uint32_t size = std::min(parts[k].Size, result.moved - at);
+            std::memcpy(parts[k].Buffer, scattered_.data() + at, size);
+            at += size;
+        }
+        return result;
+    }
+
     Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override {
         DWORD moved = 0;
         Transfer result;
@@ -126,6 +148,9 @@ class Win32Platform final : public Platform {
     void Pause(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override { ::ExitProcess(exitCode); }
+
+  private:
+    std::vector<unsigned char> scattered_;
 };
 
 }  // namespace

@@ -69,6 +69,18 @@ Transfer MemoryFileSystem::ReadAt(FileHandle file, std::int64_t position, void* 
     return Read(file, buffer, size);
 }
 
+Transfer MemoryFileSystem::ReadScattered(FileHandle file, std::int64_t position,
+                                         const ReadPart* parts, std::size_t count) {
+    Transfer result;
+    for (std::size_t k = 0; k < count && result.error == 0; ++k) {
+        const Transfer part = ReadAt(file, position + result.moved, parts[k].Buffer, parts[k].Size);
+        result = {part.error, result.moved + part.moved};
+        if (part.moved < parts[k].Size)
+            break;
+    }
+    return result;
+}
+
 Transfer MemoryFileSystem::Write(FileHandle file, const void* buffer, std::uint32_t size) {
     Open* open = Find(file);
     if (open == nullptr || !open->Writable)
@@ -202,6 +214,22 @@ Transfer TestPlatform::ReadAt(FileHandle file, std::int64_t position, void* buff
                               std::uint32_t size) {
     return Faulted(Operation::Read, size,
                    [&](std::uint32_t n) { return inner_.ReadAt(file, position, buffer, n); });
+}
+
+// A short scattered read fills the first half of the bytes asked for.
+Transfer TestPlatform::ReadScattered(FileHandle file, std::int64_t position, const ReadPart* parts,
+                                     std::size_t count) {
+    std::uint32_t total = 0;
+    for (std::size_t k = 0; k < count; ++k)
+        total += parts[k].Size;
+    return Faulted(Operation::Read, total, [&](std::uint32_t n) {
+        std::vector<ReadPart> first;
+        for (std::size_t k = 0; k < count && n > 0; ++k) {
+            first.push_back({parts[k].Buffer, std::min(parts[k].Size, n)});
+            n -= first.back().Size;
+        }
+        return inner_.ReadScattered(file, position, first.data(), first.size());
+    });
 }
 
 Transfer TestPlatform::Write(FileHandle file, const void* buffer, std::uint32_t size) {

@@ -43,6 +43,8 @@ class MemoryFileSystem final : public Platform {
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override;
     Transfer ReadAt(FileHandle file, std::int64_t position, void* buffer,
                     std::uint32_t size) override;
+    Transfer ReadScattered(FileHandle file, std::int64_t position, const ReadPart* parts,
+                           std::size_t count) override;
     Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override;
     Transfer CopyRange(FileHandle source, std::int64_t sourcePosition, FileHandle target,
                        std::uint32_t size) override;
@@ -98,6 +100,8 @@ class TestPlatform final : public Platform {
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override;
     Transfer ReadAt(FileHandle file, std::int64_t position, void* buffer,
                     std::uint32_t size) override;
+    Transfer ReadScattered(FileHandle file, std::int64_t position, const ReadPart* parts,
+                           std::size_t count) override;
     Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override;
     Transfer CopyRange(FileHandle source, std::int64_t sourcePosition, FileHandle target,
                        std::uint32_t size) override;
