@@ -20,7 +20,8 @@ constexpr std::uint32_t kKernelChunk = 1u << 30;
 // small scattered blocks then costs a few large reads and writes instead of a call per block.
 constexpr std::int64_t kGatherBelow = 64 * 1024;
 // Gathered ranges of one source this close together are read in one go: reading the bytes in
-// between costs less than another seek and read.
+// between costs less than another read. One such read stays within kBufferSize, so a platform
+// that reads into a buffer of its own first (Windows) needs no more than that.
 constexpr std::int64_t kJoinReadsWithin = 8 * 1024;
 // Bounds the bookkeeping of one gathered batch, however short its ranges.
 constexpr std::size_t kMaxGatheredRanges = 8192;

@@ -94,8 +94,8 @@ TEST(CopyBlocks, WritesEveryBlockInTableOrder) {
                 backwards -= length;
                 offset = backwards;
             } else if (round % 3 == 1) {
-                // Only tiny blocks, just close enough to share reads, in one batch: the reads must
-                // still stop at the buffer's size.
+                // Only tiny blocks, just close enough to share reads: long scattered reads, with
+                // a gap between every two parts.
                 length = pick(1, 16);
                 offset = k * 4000 % (size - 16);
             }
