@@ -8,12 +8,9 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 runs="${RUNS:-3}"
-build="$root/build/native"
-cmake --preset native -S "$root" >/dev/null
-cmake --build "$build" -j"$(nproc)" --target quelvane quelvane-workload >/dev/null
-quelvane="$build/quelvane"
-workload="$build/bench/quelvane-workload"
-scratch="${BENCH_DIR:-$root/build/bench-data}"
+source "$root/bench/pairs.sh"
+build_native
+quelvane="$root/build/native/quelvane"
 workloads=("$@")
 [ ${#workloads[@]} -gt 0 ] || workloads=(many large worst)
 
@@ -34,13 +31,11 @@ median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
 
 printf '%-7s %-9s %10s %10s %10s\n' workload program cpu_s wall_s rss_MiB
 for name in "${workloads[@]}"; do
-    pair="$scratch/$name"
-    [ -f "$pair/verdata.mul" ] || "$workload" "$name" "$pair"
+    pair="$(pair_dir "$name")"
     size=$(( $(stat -c %s "$pair/verdata.mul") + $(stat -c %s "$pair/patchdata.mul") ))
     : > "$scratch/q.txt"; : > "$scratch/b.txt"
     for _ in $(seq "$runs"); do
-        rm -rf "$scratch/run" && mkdir -p "$scratch/run"
-        cp "$pair/verdata.mul" "$pair/patchdata.mul" "$scratch/run/" && sync
+        fresh_copy "$pair" "$scratch/run" && sync
         (cd "$scratch/run" && measure sh -c "printf '\n' | '$quelvane'") >> "$scratch/q.txt"
         expect_done "$name"
         rm -f "$scratch/run/verdata.mul" && cp "$pair/verdata.mul" "$scratch/run/" && sync

@@ -11,17 +11,14 @@ if timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1; then bits=32; else b
 preset="win$bits"
 cmake --preset "$preset" -S "$root" >/dev/null
 cmake --build "$root/build/$preset" -j"$(nproc)" --target quelvane quelvane_press_go >/dev/null
-cmake --preset native -S "$root" >/dev/null
-cmake --build "$root/build/native" -j"$(nproc)" --target quelvane quelvane-workload >/dev/null
-scratch="${BENCH_DIR:-$root/build/bench-data}"
-pair="$scratch/$name"
-[ -f "$pair/verdata.mul" ] || "$root/build/native/bench/quelvane-workload" "$name" "$pair"
+source "$root/bench/pairs.sh"
+build_native
+pair="$(pair_dir "$name")"
 
 export QUELVANE_WINE_BITS="$bits"
 source "$root/scripts/wine-env.sh"
-display=":$((90 + RANDOM % 100))"
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+source "$root/scripts/xvfb.sh"
+start_xvfb
 sampler=""
 cleanup() {
     [ -n "$sampler" ] && kill "$sampler" 2>/dev/null || true
@@ -30,15 +27,9 @@ cleanup() {
     rm -rf "$scratch/windows-run" "$scratch/native-run"
 }
 trap cleanup EXIT
-export DISPLAY="$display"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
-# The expected result, from the native build.
-rm -rf "$scratch/native-run" "$scratch/windows-run"
-mkdir -p "$scratch/native-run" "$scratch/windows-run"
-cp "$pair/verdata.mul" "$pair/patchdata.mul" "$scratch/native-run/"
-(cd "$scratch/native-run" && printf '\n' | "$root/build/native/quelvane" >/dev/null)
-cp "$pair/verdata.mul" "$pair/patchdata.mul" "$scratch/windows-run/"
+native_result "$pair" "$scratch/native-run"
+fresh_copy "$pair" "$scratch/windows-run"
 sync
 
 # The highest VmHWM seen of the Wine process that runs quelvane.exe (its name is the exe's).
@@ -61,9 +52,4 @@ echo "quelvane.exe ($bits-bit build) on workload $name:"
 kill "$sampler" 2>/dev/null || true
 sampler=""
 printf 'peak resident memory (VmHWM): %.1f MiB\n' "$(echo "$(cat "$scratch/windows-peak.txt") / 1024" | bc -l)"
-if cmp -s "$scratch/native-run/verdata.mul" "$scratch/windows-run/verdata.mul"; then
-    echo "result: byte for byte the native build's ($(stat -c %s "$scratch/windows-run/verdata.mul") bytes)"
-else
-    echo "result: DIFFERS from the native build's" >&2
-    exit 1
-fi
+same_as_native "$scratch/windows-run" "$scratch/native-run"

@@ -6,18 +6,15 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="$(cd "$1" && pwd)"
 export QUELVANE_WINE_BITS="${2:-32}"
 source "$here/wine-env.sh"
+source "$here/xvfb.sh"
 
-display=":$((90 + RANDOM % 100))"
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+start_xvfb
 cleanup() {
     [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
     wineserver -k 2>/dev/null || true
     kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT
-export DISPLAY="$display"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 "$quelvane_wine" "$build/e2e/quelvane_e2e_driver.exe" "$build/quelvane.exe"
 
