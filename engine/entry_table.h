@@ -81,7 +81,7 @@ struct TableEntry {
 // can be refused before it is written.
 struct EntryTable {
     std::vector<TableEntry> Entries;
-    std::vector<std::shared_ptr<SourceFile>> Sources;
+    std::vector<std::shared_ptr<SourceFile>> Sources;  // a loaded table's own file first
 
     std::size_t Count() const { return Entries.size(); }
 };

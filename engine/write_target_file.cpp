@@ -57,35 +57,56 @@ bool Refuse(EntryTable& target, EntryTable& patch, std::string_view text) {
     return false;
 }
 
+// Gives up the temporary file after a refused step: it goes, and the target stays as it was.
+void Abandon(FileHandle file, const std::string& temporaryName) {
+    if (file != kNoFile)
+        (void)Os().Close(file);
+    (void)Os().Remove(temporaryName);
+    ForgetRemoveOnErrorStop();
+}
+
 }  // namespace
 
 bool WriteTargetFile(EntryTable& target, EntryTable& patch) {
+    // The target's own file, loaded first and still open: the new file takes its attributes.
+    const FileHandle model = target.Sources.empty() ? kNoFile : target.Sources.front()->Handle;
     MergePatch(target, patch);
     if (const std::string limit = CheckLimits(target); !limit.empty()) {
         return Refuse(target, patch, std::string(kWriteErrorText) + ": " + limit);
     }
     AssignOffsets(target);
 
-    // A stale temporary file from an earlier crash is simply overwritten.
-    const FileHandle file = Os().CreateAlways(kTemporaryFileName, nullptr);
+    // The new file goes beside the file that "verdata.mul" finally stands for. It is created
+    // only where nothing of its name exists, so no file or link planted under that name is ever
+    // followed; a stale one from an earlier crash is removed first, as a name.
+    std::string targetName;
+    if (Os().FinalName(kTargetFileName, &targetName) != 0)
+        return Refuse(target, patch, kWriteErrorText);
+    const std::string temporaryName = targetName + std::string(kTemporarySuffix);
+    const FileHandle file =
+        Os().Remove(temporaryName) == 0 ? Os().CreateNew(temporaryName, nullptr) : kNoFile;
     if (file == kNoFile)
         return Refuse(target, patch, kWriteErrorText);
-    RemoveOnErrorStop(file, kTemporaryFileName);
+    RemoveOnErrorStop(file, temporaryName);
+    // Everything done to the new file goes through its handle, never through its name again.
+    if (model != kNoFile && Os().KeepAttributes(model, file) != 0) {
+        Abandon(file, temporaryName);
+        return Refuse(target, patch, kWriteErrorText);
+    }
 
     const std::vector<unsigned char> headAndIndex = EncodeHeadAndIndex(target);
     CheckedWrite(file, headAndIndex.data(), static_cast<std::uint32_t>(headAndIndex.size()),
                  kLocationWriteIndex);
     CopyBlocks(target, file);
     CheckedFlush(file, kLocationFlushTarget);
-    RemoveOnErrorStop(kNoFile, kTemporaryFileName);  // closed below, whatever the outcome
+    RemoveOnErrorStop(kNoFile, temporaryName);  // closed below, whatever the outcome
     CheckedClose(file, kLocationCloseTarget);
 
     // The sources are closed before the replace: Windows cannot replace a file that is open.
     ReleaseTable(patch);
     ReleaseTable(target);
-    if (Os().Replace(kTemporaryFileName, kTargetFileName) != 0) {
-        (void)Os().Remove(kTemporaryFileName);
-        ForgetRemoveOnErrorStop();
+    if (Os().Replace(temporaryName, targetName) != 0) {
+        Abandon(kNoFile, temporaryName);
         ShowErrorBox(kWriteErrorText);
         return false;
     }

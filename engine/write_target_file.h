@@ -8,13 +8,17 @@ namespace quelvane {
 
 inline constexpr std::string_view kTargetFileName = "verdata.mul";
 inline constexpr std::string_view kPatchFileName = "patchdata.mul";
-// The new content is written here, beside the target, and then replaces it in one step.
-inline constexpr std::string_view kTemporaryFileName = "verdata.mul.new";
+// The new content is written to the target's name with this ending, beside the target, and then
+// replaces it in one step: "verdata.mul.new".
+inline constexpr std::string_view kTemporarySuffix = ".new";
 inline constexpr std::string_view kWriteErrorText = "Error writing Verdata.mul";
 
 // Merges the patch into the target, lays out the offsets and replaces "verdata.mul" by the
 // result: written to a temporary file beside it, flushed to disk, then put in its place in one
 // atomic step. Both tables are released (and their files closed) on every path that returns.
+//
+// When "verdata.mul" is a symbolic link, the file it finally points to is the one replaced, and
+// the link stays. The new file keeps the target's permission bits and, where allowed, its owner.
 //
 // Returns false, after one box that begins "Error writing Verdata.mul", when the result exceeds
 // the format's limits, the temporary file cannot be created, or the replace is refused; the

@@ -56,8 +56,9 @@ class Platform {
     // Opens an existing file by its bare name (resolved against the current directory). Returns
     // kNoFile on failure, with the system's code in `error` when it is not null.
     virtual FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) = 0;
-    // Creates a file, cutting an existing one to zero length. kNoFile on failure.
-    virtual FileHandle CreateAlways(std::string_view name, SystemError* error) = 0;
+    // Creates a new file for reading and writing, only where nothing of that name exists: an
+    // existing file or link of the name is never followed, reused or cut. kNoFile on failure.
+    virtual FileHandle CreateNew(std::string_view name, SystemError* error) = 0;
 
     // Reads or writes up to `size` bytes at the current position.
     virtual Transfer Read(FileHandle file, void* buffer, std::uint32_t size) = 0;
@@ -83,9 +84,19 @@ class Platform {
     virtual SystemError Flush(FileHandle file) = 0;
     virtual SystemError Close(FileHandle file) = 0;
 
-    // Replaces the file `target` by the file `replacement` in one atomic step, durable once it
-    // returns 0. The target's permission bits are kept where the system has them.
+    // Gives `file` the permission bits of the open file `model` and, where the process may set
+    // them, its owner and group, where the system has such things.
+    virtual SystemError KeepAttributes(FileHandle model, FileHandle file) = 0;
+
+    // The name of the file that `name` finally stands for: `name` itself, or, where the system
+    // follows symbolic links and `name` is one (or a chain of them), the path of the file at the
+    // end of the chain, so that a replace changes that file and leaves the links as they are.
+    virtual SystemError FinalName(std::string_view name, std::string* finalName) = 0;
+    // Replaces the file `target` by the file `replacement` (beside it) in one atomic step,
+    // durable once it returns 0.
     virtual SystemError Replace(std::string_view replacement, std::string_view target) = 0;
+    // Removes the name: a link itself, never what it points to. A name that does not exist is
+    // not an error.
     virtual SystemError Remove(std::string_view name) = 0;
 
     // Shows a modal message box and returns once it has been dismissed.

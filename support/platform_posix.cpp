@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -61,9 +62,11 @@ class PosixPlatform final : public Platform {
         return Opened(::open(std::string(name).c_str(), flags), error);
     }
 
-    FileHandle CreateAlways(std::string_view name, SystemError* error) override {
-        const int flags = O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC;
-        return Opened(::open(std::string(name).c_str(), flags, 0666), error);
+    // O_EXCL never opens what is there, and O_NOFOLLOW says so for a link too. Only the owner
+    // may touch the new file until KeepAttributes gives it the target's bits.
+    FileHandle CreateNew(std::string_view name, SystemError* error) override {
+        const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+        return Opened(::open(std::string(name).c_str(), flags, 0600), error);
     }
 
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
@@ -175,23 +178,44 @@ class PosixPlatform final : public Platform {
         return ::close(Descriptor(file)) != 0 ? LastError() : 0;
     }
 
-    SystemError Replace(std::string_view replacement, std::string_view target) override {
-        const std::string from(replacement);
-        const std::string to(target);
-        // Keep the target's permission bits, and make that change durable with the content.
+    // The owner first: a change of owner clears the set-user-ID and set-group-ID bits, which the
+    // mode then restores. A process that may not give the file the target's owner gives it the
+    // group where it may, and otherwise keeps its own: the bits still follow the target.
+    SystemError KeepAttributes(FileHandle model, FileHandle file) override {
         struct stat status {};
-        if (::stat(to.c_str(), &status) == 0) {
-            const int descriptor = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-            if (descriptor < 0)
+        if (::fstat(Descriptor(model), &status) != 0)
+            return LastError();
+        if (::fchown(Descriptor(file), status.st_uid, status.st_gid) != 0) {
+            if (errno != EPERM)
                 return LastError();
-            const bool kept =
-                ::fchmod(descriptor, status.st_mode & 07777) == 0 && ::fsync(descriptor) == 0;
-            const SystemError error = kept ? 0 : LastError();
-            ::close(descriptor);
-            if (error != 0)
-                return error;
+            if (::fchown(Descriptor(file), static_cast<uid_t>(-1), status.st_gid) != 0 &&
+                errno != EPERM) {
+                return LastError();
+            }
         }
-        if (::rename(from.c_str(), to.c_str()) != 0)
+        return ::fchmod(Descriptor(file), status.st_mode & 07777) != 0 ? LastError() : 0;
+    }
+
+    SystemError FinalName(std::string_view name, std::string* finalName) override {
+        const std::string path(name);
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) != 0)
+            return LastError();
+        if (!S_ISLNK(status.st_mode)) {
+            *finalName = path;
+            return 0;
+        }
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (resolved == nullptr)
+            return LastError();
+        *finalName = resolved;
+        std::free(resolved);
+        return 0;
+    }
+
+    SystemError Replace(std::string_view replacement, std::string_view target) override {
+        const std::string to(target);
+        if (::rename(std::string(replacement).c_str(), to.c_str()) != 0)
             return LastError();
         // The rename is durable only once the directory that holds both names is on disk.
         const int directory = ::open(DirectoryOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -203,7 +227,7 @@ class PosixPlatform final : public Platform {
     }
 
     SystemError Remove(std::string_view name) override {
-        return ::unlink(std::string(name).c_str()) != 0 ? LastError() : 0;
+        return ::unlink(std::string(name).c_str()) != 0 && errno != ENOENT ? LastError() : 0;
     }
 
     // The terminal rendition of a box: one line "<caption>: <text>". Error boxes (the error icon,

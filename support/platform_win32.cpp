@@ -36,10 +36,11 @@ class Win32Platform final : public Platform {
                       error);
     }
 
-    FileHandle CreateAlways(std::string_view name, SystemError* error) override {
+    // CREATE_NEW fails on any existing name, a link included, instead of opening it.
+    FileHandle CreateNew(std::string_view name, SystemError* error) override {
         return Opened(
             ::CreateFileA(std::string(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
+                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
             error);
     }
 
@@ -126,17 +127,41 @@ class Win32Platform final : public Platform {
         return ::CloseHandle(Win(file)) == 0 ? LastError() : 0;
     }
 
-    SystemError Replace(std::string_view replacement, std::string_view target) override {
-        // MoveFileEx replaces in one step; write-through returns only once the move is on disk.
-        if (::MoveFileExA(std::string(replacement).c_str(), std::string(target).c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-            return LastError();
-        }
+    // A new file takes the access rules its directory hands down, as the target once did.
+    SystemError KeepAttributes(FileHandle, FileHandle) override { return 0; }
+
+    // A link as the target is replaced as a name, as Windows' own tools replace it.
+    SystemError FinalName(std::string_view name, std::string* finalName) override {
+        *finalName = name;
         return 0;
     }
 
+    // MoveFileEx replaces in one step; write-through returns only once the move is on disk. A
+    // virus scanner or an indexer often holds a freshly written file for a moment: while the
+    // move is refused as if by such a passing holder, it is tried again for about 2 s.
+    SystemError Replace(std::string_view replacement, std::string_view target) override {
+        constexpr DWORD kRetryForMs = 2000, kStepMs = 50;
+        const std::string from(replacement), to(target);
+        const DWORD start = ::GetTickCount();
+        for (;;) {
+            if (::MoveFileExA(from.c_str(), to.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+                return 0;
+            }
+            const SystemError error = LastError();
+            const bool passing = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                                 error == ERROR_LOCK_VIOLATION;
+            if (!passing || ::GetTickCount() - start >= kRetryForMs)
+                return error;
+            ::Sleep(kStepMs);
+        }
+    }
+
     SystemError Remove(std::string_view name) override {
-        return ::DeleteFileA(std::string(name).c_str()) == 0 ? LastError() : 0;
+        if (::DeleteFileA(std::string(name).c_str()) != 0)
+            return 0;
+        const SystemError error = LastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
     }
 
     void ShowMessage(WindowHandle owner, std::string_view text, std::string_view caption,

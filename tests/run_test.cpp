@@ -1,0 +1,434 @@
+// Whole runs, as one press of "Go!" makes them, on real files in a fresh directory: the boxes,
+// the pause, the error stop's number and what the files hold afterwards.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <random>
+
+#include "shell/run_patch.h"
+#include "support/boxes.h"
+#include "support/error_stop.h"
+#include "tests/test_files.h"
+#include "tests/test_platform.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace quelvane::testing {
+namespace {
+
+#ifdef _WIN32
+const char* const kNegativeSeekBox = "Runtime error 131 at 00401040";  // ERROR_NEGATIVE_SEEK
+#else
+const char* const kNegativeSeekBox = "Runtime error  22 at 00401040";  // EINVAL
+#endif
+const std::vector<std::string> kTwoFiles = {"patchdata.mul", "verdata.mul"};
+
+class Run : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetBoxOwner(reinterpret_cast<WindowHandle>(0x42));
+        os.WriteProtected = {"patchdata.mul"};  // read access is all the patch needs
+    }
+    void TearDown() override { SetBoxOwner(kNoWindow); }
+
+    // Writes the pair and presses "Go!" once. Returns the error stop's number, or 0.
+    std::uint32_t Press(const Bytes& target, const Bytes& patch) {
+        WriteFileBytes("verdata.mul", target);
+        WriteFileBytes("patchdata.mul", patch);
+        os.Operations.clear();
+        completed = false;
+        try {
+            completed = RunPatch();
+            return 0;
+        } catch (const ProcessEnded& end) {
+            // The process would end here: the test lets go of the tables without the checks.
+            TargetTable = EntryTable{};
+            PatchTable = EntryTable{};
+            return end.ExitCode;
+        }
+    }
+
+    // After a run that did not complete: the pair as it was, nothing else, nothing open.
+    void ExpectUntouched(const Bytes& target, const Bytes& patch) {
+        EXPECT_FALSE(completed);
+        EXPECT_TRUE(ReadFileBytes("verdata.mul") == target);
+        EXPECT_TRUE(ReadFileBytes("patchdata.mul") == patch);
+        EXPECT_EQ(directory.Names(), kTwoFiles);
+        EXPECT_TRUE(os.Live.empty());
+    }
+
+    WrittenFile Written() const {
+        const WrittenFile written = ParseWrittenFile(ReadFileBytes("verdata.mul"));
+        EXPECT_EQ(written.Broken, "");
+        return written;
+    }
+
+    TempDirectory directory;
+    TestPlatform os;
+    bool completed = false;
+};
+
+TEST_F(Run, ReadsLaysOutAndWritesByTheFormatsRules) {
+    const Bytes good = FileBuilder().WithData(1, 1, 10, 'a').WithData(1, 2, 10, 'b').Build();
+    const Bytes empty = FileBuilder().Build();
+    struct Case {
+        const char* Name;
+        Bytes Target, Patch;
+        std::vector<std::string> Boxes;
+        std::uint32_t Stop = 0;
+        std::vector<IndexEntry> Entries = {};  // of the written file, when the run completes
+        std::vector<std::string> Blocks = {};
+    };
+    const Case cases[] = {
+        {"FileIds up to 33 kept, compared signed; records read in turn",
+         FileBuilder()
+             .WithData(5, 1, 4, 'a', 1)
+             .WithData(34, 2, 4, 'b', 2)
+             .WithData(33, 3, 2, 'c', 3)
+             .WithData(-1, 4, 1, 'd', 4)
+             .Build(),
+         empty,
+         {"Done."},
+         0,
+         {{5, 1, 64, 4, 1}, {33, 3, 68, 2, 3}, {-1, 4, 70, 1, 4}},
+         {"aaaa", "cc", "d"}},
+        {"the four no-data markers; Extra carried",
+         FileBuilder()
+             .Entry({1, 1, 0, 100, 11})
+             .Entry({1, 2, 500, -1, 12})
+             .Entry({1, 3, 30, 0, 13})
+             .Entry({1, 4, -1, 77, 14})
+             .WithData(1, 5, 3, 'x', 15)
+             .Build(),
+         empty,
+         {"Done."},
+         0,
+         {{1, 1, -1, 0, 11}, {1, 2, -1, 0, 12}, {1, 3, -1, 0, 13}, {1, 4, -1, 0, 14},
+          {1, 5, 104, 3, 15}},
+         {"", "", "", "", "xxx"}},
+        {"a block read at 1000 is written at 24, and the file shrinks",
+         FileBuilder().Entry({7, 7, 1000, 10, 0}).Data(Bytes(976, '.')).Data(Bytes(10, 'z')).Build(),
+         empty,
+         {"Done."},
+         0,
+         {{7, 7, 24, 10, 0}},
+         {"zzzzzzzzzz"}},
+        {"the last of equal keys stays; a patch entry goes in at its place",
+         FileBuilder()
+             .WithData(1, 1, 10, 'A', 1)
+             .WithData(1, 1, 10, 'B', 2)
+             .Entry({1, 2, -1, 0, 3})
+             .Build(),
+         FileBuilder().WithData(1, 3, 5, 'C', 4).WithData(1, 2, 1, 'D', 5).Build(),
+         {"Done."},
+         0,
+         {{1, 1, 64, 10, 2}, {1, 2, 74, 1, 5}, {1, 3, 75, 5, 4}},
+         {"BBBBBBBBBB", "D", "CCCCC"}},
+        {"both empty give a four-byte file", empty, empty, {"Done."}, 0, {}, {}},
+        {"an empty target takes the patch", empty, FileBuilder().WithData(2, 2, 3, 'p').Build(),
+         {"Done."}, 0, {{2, 2, 24, 3, 0}}, {"ppp"}},
+        {"count above 65535", FileBuilder().Count(65536).Build(), empty,
+         {"Error reading Verdata.mul: entry count 65536 is above 65535"}},
+        {"count below 0", FileBuilder().Count(-1).Build(), empty,
+         {"Error reading Verdata.mul: entry count -1 is below 0"}},
+        {"Length below -1", FileBuilder().WithData(1, 1, 4, 'a').Entry({2, 9, 8, -2, 0}).Build(),
+         empty, {"Error reading Verdata.mul: entry 1 (FileId 2, BlockId 9) has length -2, below -1"}},
+        {"a damaged patch", good, FileBuilder().Count(-4).Build(),
+         {"Error reading Patchdata.mul: entry count -4 is below 0"}},
+        {"an empty file", {}, empty, {"Runtime error 100 at 00401010"}, 100},
+        {"cut inside the head", Bytes(good.begin(), good.begin() + 3), empty,
+         {"Runtime error 100 at 00401010"}, 100},
+        {"cut inside the index", Bytes(good.begin(), good.begin() + 30), empty,
+         {"Runtime error 100 at 00401020"}, 100},
+        {"a count of 65535 far beyond the file", FileBuilder().Count(65535).Build(), empty,
+         {"Runtime error 100 at 00401020"}, 100},
+        {"cut inside a block", Bytes(good.begin(), good.end() - 1), empty,
+         {"Runtime error 100 at 00401050"}, 100},
+        {"a patch cut inside a block", good, Bytes(good.begin(), good.end() - 1),
+         {"Runtime error 100 at 00401050"}, 100},
+        {"a negative Offset", FileBuilder().Entry({1, 1, -20, 4, 0}).Data(Bytes(8, 0)).Build(),
+         empty, {kNegativeSeekBox}, kNegativeSeekBox[15] == '1' ? 131u : 22u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        os.Boxes.clear();
+        EXPECT_EQ(Press(c.Target, c.Patch), c.Stop);
+        EXPECT_EQ(os.BoxTexts(), c.Boxes);
+        if (c.Boxes != std::vector<std::string>{"Done."}) {
+            ExpectUntouched(c.Target, c.Patch);
+            continue;
+        }
+        EXPECT_TRUE(completed);
+        const WrittenFile written = Written();
+        EXPECT_EQ(written.Entries, c.Entries);
+        std::vector<std::string> blocks;
+        for (const Bytes& block : written.Blocks)
+            blocks.emplace_back(block.begin(), block.end());
+        EXPECT_EQ(blocks, c.Blocks);
+        EXPECT_EQ(directory.Names(), kTwoFiles);
+        EXPECT_TRUE(os.Live.empty());
+    }
+}
+
+// Blocks anywhere in the file (overlapping, inside the index, stored backwards), short ones that
+// are gathered, long ones copied on their own, longer than the copy buffer, tiny ones close
+// enough to share long scattered reads: every byte lands, in the kernel's copy and in the
+// buffered one.
+TEST_F(Run, EveryBlockIsCopiedByteForByteOnEveryPath) {
+    std::mt19937 random(7);
+    const auto pick = [&](std::int32_t low, std::int32_t high) {
+        return std::uniform_int_distribution<std::int32_t>(low, high)(random);
+    };
+    Bytes area(3u << 20);
+    for (auto& byte : area)
+        byte = static_cast<unsigned char>(random());
+    for (int round = 0; round < 12; ++round) {
+        os.KernelCopy = round % 2 == 0;
+        const int count = round % 3 == 1 ? 600 : pick(1, 200);
+        const std::int32_t start = 4 + 20 * count;
+        const std::int32_t size = start + static_cast<std::int32_t>(area.size());
+        FileBuilder target;
+        std::vector<std::pair<std::int32_t, std::int32_t>> blocks;  // offset, length
+        std::int32_t backwards = size;
+        for (int k = 0; k < count; ++k) {
+            const int kind = pick(0, 19);
+            std::int32_t length = kind < 15   ? pick(1, 5000)
+                                  : kind < 19 ? pick(60000, 300000)
+                                              : pick(1 << 20, 3 << 19);
+            std::int32_t offset = pick(1, size - length);
+            if (round % 3 == 0 && length < backwards) {
+                backwards -= length;
+                offset = backwards;
+            } else if (round % 3 == 1) {
+                length = pick(1, 16);
+                offset = start + k * 4000;
+            }
+            target.Entry({1, k, offset, length, 0});
+            blocks.emplace_back(offset, length);
+        }
+        const Bytes file = target.Data(area).Build();
+        ASSERT_EQ(Press(file, FileBuilder().Build()), 0u) << "round " << round;
+        const WrittenFile written = Written();
+        ASSERT_EQ(written.Blocks.size(), blocks.size());
+        for (std::size_t k = 0; k < blocks.size(); ++k) {
+            const auto [offset, length] = blocks[k];
+            ASSERT_TRUE(written.Blocks[k] == Bytes(file.begin() + offset,
+                                                   file.begin() + offset + length))
+                << "round " << round << ", block " << k;
+        }
+    }
+}
+
+TEST_F(Run, TheLimitsHoldAtTheirExactEdges) {
+    // 65535 entries are written, 65536 refused.
+    for (const std::int32_t targetCount : {65534, 65535}) {
+        FileBuilder target;
+        for (std::int32_t k = 0; k < targetCount; ++k)
+            target.Entry({1, k, -1, 0, 0});
+        const Bytes file = target.Build(), patch = FileBuilder().Entry({2, 0, -1, 0, 0}).Build();
+        os.Boxes.clear();
+        EXPECT_EQ(Press(file, patch), 0u);
+        if (targetCount == 65534) {
+            EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Done."});
+            EXPECT_EQ(Written().Entries.size(), 65535u);
+        } else {
+            EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{
+                                         "Error writing Verdata.mul: the result has 65536 "
+                                         "entries, 1 more than the limit of 65535"});
+            ExpectUntouched(file, patch);
+        }
+    }
+    // 2147 entries name one block of 1,000,000 bytes and the last a part of it: the result ends
+    // exactly at byte 2^31 - 1, or one byte later. The accepted one is stopped at its create.
+    for (const std::int32_t last : {440683, 440684}) {
+        FileBuilder target;
+        const std::int32_t data = 4 + 20 * 2148;
+        for (std::int32_t k = 0; k < 2148; ++k)
+            target.Entry({1, k, data, k < 2147 ? 1000000 : last, 0});
+        const Bytes file = target.Data(Bytes(1000000, 'd')).Build(), patch = FileBuilder().Build();
+        os.Boxes.clear();
+        os.InjectedFault = Fault{1, 5, Operation::Create};
+        EXPECT_EQ(Press(file, patch), 0u);
+        EXPECT_EQ(os.BoxTexts(),
+                  std::vector<std::string>{
+                      last == 440683 ? "Error writing Verdata.mul"
+                                     : "Error writing Verdata.mul: the result would be "
+                                       "2147483648 bytes long, 1 more than the limit of "
+                                       "2147483647"});
+        ExpectUntouched(file, patch);
+    }
+}
+
+TEST_F(Run, ACompletedRunFlushesThenReplacesThenPausesThenSaysDone) {
+    EXPECT_EQ(Press(FileBuilder().WithData(1, 1, 3, 'a').Build(),
+                    FileBuilder().WithData(1, 2, 3, 'b').Build()),
+              0u);
+    EXPECT_TRUE(completed);
+    ASSERT_EQ(os.Boxes.size(), 1u);
+    const Box& done = os.Boxes[0];
+    EXPECT_EQ(done.Text, "Done.");
+    EXPECT_EQ(done.Caption, "Quelvane");
+    EXPECT_EQ(done.Style, 0x40u);
+    EXPECT_TRUE(done.Owned);
+    EXPECT_EQ(done.PausesBefore, 1u);
+    EXPECT_EQ(os.Pauses, std::vector<std::uint32_t>{2500});
+    // One flush of the new file, before it replaces the target: on Windows it is the only one.
+    const auto& ops = os.Operations;
+    EXPECT_EQ(std::count(ops.begin(), ops.end(), Operation::Flush), 1);
+    EXPECT_LT(std::find(ops.begin(), ops.end(), Operation::Flush) - ops.begin(),
+              std::find(ops.begin(), ops.end(), Operation::Replace) - ops.begin());
+    EXPECT_EQ(Written().Blocks, (std::vector<Bytes>{Bytes(3, 'a'), Bytes(3, 'b')}));
+}
+
+TEST_F(Run, AFileThatCannotBeOpenedOrWrittenEndsTheRunWithItsBoxAndNoDone) {
+    completed = RunPatch();
+    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error opening Verdata.mul"});
+    EXPECT_EQ(os.Boxes[0].Style, 0x10u);
+    EXPECT_TRUE(os.Boxes[0].Owned);
+    EXPECT_EQ(os.Operations, std::vector<Operation>{Operation::Open}) << "the patch is not read";
+
+    const Bytes target = FileBuilder().WithData(1, 1, 5, 'v').Build();
+    WriteFileBytes("verdata.mul", target);
+    os.Boxes.clear();
+    EXPECT_FALSE(RunPatch());
+    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error opening Patchdata.mul"});
+    EXPECT_TRUE(os.Live.empty()) << "the target is let go";
+
+    os.Boxes.clear();
+    os.WriteProtected = {"verdata.mul"};
+    EXPECT_EQ(Press(target, FileBuilder().Build()), 0u);
+    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error opening Verdata.mul"});
+
+    os.Boxes.clear();
+    os.WriteProtected.clear();
+    os.InjectedFault = Fault{1, 5, Operation::Replace};
+    const Bytes patch = FileBuilder().WithData(1, 2, 3, 'p').Build();
+    EXPECT_EQ(Press(target, patch), 0u);
+    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error writing Verdata.mul"});
+    EXPECT_TRUE(os.Pauses.empty());
+    ExpectUntouched(target, patch);
+}
+
+// Every I/O operation of a clean run, failed in turn with a system error and, where it moves
+// bytes, as a short transfer: the run ends in its box or in the error stop with the right
+// number, the pair is exactly as it was, and nothing is left behind or open.
+TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
+    struct Pair {
+        const char* Name;
+        Bytes Target, Patch;
+    };
+    const Pair pairs[] = {
+        {"replacements, insertions, duplicates, dropped FileIds",
+         FileBuilder()
+             .WithData(1, 1, 300, 'a')
+             .WithData(1, 2, 10, 'b')
+             .WithData(1, 1, 20, 'c')
+             .Entry({2, 2, -1, 0, 4})
+             .WithData(40, 1, 8, 'x')
+             .Build(),
+         FileBuilder().WithData(1, 2, 50, 'P').Entry({2, 2, 0, 12, 5}).WithData(0, 9, 3, 'R').Build()},
+        {"overlapping and reversed blocks",
+         FileBuilder()
+             .Entry({3, 1, 84, 16, 0})
+             .Entry({3, 2, 64, 30, 0})
+             .Entry({3, 3, 64, 30, 0})
+             .Data(Bytes(40, 'o'))
+             .Build(),
+         FileBuilder().Entry({3, 0, -1, 0, 1}).WithData(4, 4, 1, 'z').Build()},
+        {"an empty target", FileBuilder().Build(), FileBuilder().WithData(5, 5, 64, 'e').Build()},
+        {"long blocks between short ones",
+         FileBuilder()
+             .WithData(6, 1, 70000, 'l')
+             .WithData(6, 2, 5, 's')
+             .WithData(6, 3, (1 << 20) + 4000, 'L')
+             .Build(),
+         FileBuilder().WithData(6, 2, 100000, 'p').WithData(6, 4, 9, 'q').Build()},
+    };
+    const Operation boxed[] = {Operation::Open,    Operation::Create,     Operation::Remove,
+                               Operation::Resolve, Operation::Attributes, Operation::Replace};
+    std::size_t injected = 0;
+    for (const Pair& pair : pairs) {
+        for (const bool kernelCopy : {true, false}) {
+            os.KernelCopy = kernelCopy;
+            os.InjectedFault.reset();
+            ASSERT_EQ(Press(pair.Target, pair.Patch), 0u);
+            ASSERT_TRUE(completed) << pair.Name;
+            const std::vector<Operation> clean = os.Operations;
+            for (std::size_t k = 1; k <= clean.size(); ++k) {
+                const Operation operation = clean[k - 1];
+                const bool moves = operation == Operation::Read || operation == Operation::Write ||
+                                   (operation == Operation::Copy && kernelCopy);
+                for (const SystemError error : {28u, 0u}) {
+                    if (error == 0 && !moves)
+                        continue;
+                    SCOPED_TRACE(std::string(pair.Name) + ", operation " + std::to_string(k) +
+                                 " (" + OperationName(operation) + "), " +
+                                 (error != 0 ? "system error" : "short") +
+                                 (kernelCopy ? ", kernel copy" : ", buffered copy"));
+                    os.Boxes.clear();
+                    os.InjectedFault = Fault{k, error, std::nullopt};
+                    const std::uint32_t stop = Press(pair.Target, pair.Patch);
+                    ++injected;
+                    ASSERT_TRUE(os.FaultHit);
+                    ASSERT_EQ(os.Boxes.size(), 1u);
+                    const Box& box = os.Boxes[0];
+                    if (stop != 0) {
+                        EXPECT_EQ(stop, error != 0 ? error
+                                                   : (operation == Operation::Write ? 101u : 100u));
+                        EXPECT_EQ(box.Caption, "Error");
+                        EXPECT_EQ(box.Style, 0u);
+                        EXPECT_FALSE(box.Owned);
+                    } else {
+                        EXPECT_NE(std::find(std::begin(boxed), std::end(boxed), operation),
+                                  std::end(boxed));
+                        EXPECT_EQ(box.Text.rfind("Error ", 0), 0u);
+                    }
+                    ExpectUntouched(pair.Target, pair.Patch);
+                }
+            }
+        }
+    }
+    std::printf("[ fault injection ] %zu faults injected\n", injected);
+}
+
+TEST(ErrorStop, TextFollowsThePatternForNumbersOfOneToFiveDigits) {
+    const std::pair<std::uint32_t, const char*> cases[] = {
+        {5, "Runtime error   5 at 0000001F"},    {28, "Runtime error  28 at 0000001F"},
+        {100, "Runtime error 100 at 0000001F"},  {1224, "Runtime error1224 at 0000001F"},
+        {12345, "Runtime error 12345 at 0000001F"},
+    };
+    for (const auto& [number, text] : cases)
+        EXPECT_EQ(FormatRuntimeError(number, 0x1F), text);
+    EXPECT_EQ(FormatRuntimeError(101, 0x0040A1B2), "Runtime error 101 at 0040A1B2");
+}
+
+#ifdef _WIN32
+// The Win32 file code itself: sharing and the read-only attribute, as Windows enforces them.
+TEST_F(Run, WindowsSharingAndReadOnlyFilesAreRespected) {
+    os.WriteProtected.clear();
+    const Bytes target = FileBuilder().WithData(1, 1, 4, 'a').Build();
+    const Bytes patch = FileBuilder().WithData(1, 2, 3, 'b').Build();
+    WriteFileBytes("verdata.mul", target);
+    WriteFileBytes("patchdata.mul", patch);
+    const HANDLE holder = ::CreateFileA("verdata.mul", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(RunPatch()) << "the holder shares no writing";
+    ::CloseHandle(holder);
+    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error opening Verdata.mul"});
+
+    os.Boxes.clear();
+    WriteFileBytes("patchdata.mul", patch);
+    ASSERT_NE(::SetFileAttributesA("patchdata.mul", FILE_ATTRIBUTE_READONLY), 0);
+    completed = RunPatch();
+    ::SetFileAttributesA("patchdata.mul", FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Done."}) << "a read-only patch is applied";
+    EXPECT_EQ(Written().Blocks.size(), 2u);
+}
+#endif
+
+}  // namespace
+}  // namespace quelvane::testing
