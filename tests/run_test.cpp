@@ -21,8 +21,12 @@ namespace {
 
 #ifdef _WIN32
 const char* const kNegativeSeekBox = "Runtime error 131 at 00401040";  // ERROR_NEGATIVE_SEEK
+constexpr std::uint32_t kNegativeSeek = 131;
+constexpr bool kSystemCopies = false;  // Windows has no in-kernel copy between two files
 #else
 const char* const kNegativeSeekBox = "Runtime error  22 at 00401040";  // EINVAL
+constexpr std::uint32_t kNegativeSeek = 22;
+constexpr bool kSystemCopies = true;
 #endif
 const std::vector<std::string> kTwoFiles = {"patchdata.mul", "verdata.mul"};
 
@@ -150,7 +154,7 @@ TEST_F(Run, ReadsLaysOutAndWritesByTheFormatsRules) {
         {"a patch cut inside a block", good, Bytes(good.begin(), good.end() - 1),
          {"Runtime error 100 at 00401050"}, 100},
         {"a negative Offset", FileBuilder().Entry({1, 1, -20, 4, 0}).Data(Bytes(8, 0)).Build(),
-         empty, {kNegativeSeekBox}, kNegativeSeekBox[15] == '1' ? 131u : 22u},
+         empty, {kNegativeSeekBox}, kNegativeSeek},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -360,7 +364,7 @@ TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
             for (std::size_t k = 1; k <= clean.size(); ++k) {
                 const Operation operation = clean[k - 1];
                 const bool moves = operation == Operation::Read || operation == Operation::Write ||
-                                   (operation == Operation::Copy && kernelCopy);
+                                   (operation == Operation::Copy && kernelCopy && kSystemCopies);
                 for (const SystemError error : {28u, 0u}) {
                     if (error == 0 && !moves)
                         continue;
