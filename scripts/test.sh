@@ -57,7 +57,7 @@ step "valgrind: one real run of the native binary"
 scripts/valgrind-run.sh build/native/quelvane build/native/bench/quelvane-workload
 
 step "kill test: SIGKILL during the write never leaves a broken target"
-build/native/tests/quelvane_kill_test
+tests/kill_test.sh build/native/quelvane build/native/bench/quelvane-workload
 
 if command -v clang++ >/dev/null; then
     step "fuzz: the whole run on random pairs, ${QUELVANE_FUZZ_SECONDS:-60} s"

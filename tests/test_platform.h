@@ -1,9 +1,10 @@
 // The test platform: the real one of this build, seen through a decorator that logs every file
-// operation, fails a chosen one (with a system error or as a short transfer), records boxes and
-// pauses, and turns the end of the process into a ProcessEnded exception, so that a test can
-// look at the real files an error stop leaves behind.
+// operation, fails a chosen one (with a system error, or as a short transfer), records boxes and
+// pauses, and turns the end of the process into a ProcessEnded exception, so that a test can look
+// at the real files that an error stop leaves behind.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -28,23 +29,26 @@ struct Box {
 enum class Operation {
     Open, Create, Read, Write, Copy, Seek, Size, Flush, Close, Attributes, Resolve, Replace, Remove
 };
-const char* OperationName(Operation operation);
+inline const char* OperationName(Operation operation) {
+    return std::vector<const char*>{"open", "create", "read", "write", "copy", "seek", "size",
+                                    "flush", "close", "attributes", "resolve", "replace",
+                                    "remove"}[static_cast<std::size_t>(operation)];
+}
 
 struct Fault {
     std::size_t At = 0;     // the 1-based number of the operation that fails
     SystemError Error = 0;  // the system's error, or 0 for a short transfer
-    std::optional<Operation> Of;  // when set, At counts only the operations of this kind
+    std::optional<Operation> Of = std::nullopt;  // when set, At counts only this kind
 };
 
 class TestPlatform final : public Platform {
   public:
-    TestPlatform() : inner_(NativePlatform()) { previous_ = InstallPlatform(this); }
+    TestPlatform() : previous_(InstallPlatform(this)) {}
     ~TestPlatform() override { InstallPlatform(previous_); }
     TestPlatform(const TestPlatform&) = delete;
     TestPlatform& operator=(const TestPlatform&) = delete;
 
     std::vector<Box> Boxes;
-    std::vector<std::string> BoxTexts() const;
     std::vector<std::uint32_t> Pauses;
     std::vector<Operation> Operations;  // every file operation, in order
     std::optional<Fault> InjectedFault;
@@ -54,24 +58,77 @@ class TestPlatform final : public Platform {
     // Names that refuse write access, as a read-only file does to anyone but root.
     std::set<std::string> WriteProtected;
 
-    FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override;
-    FileHandle CreateNew(std::string_view name, SystemError* error) override;
-    Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override;
-    Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override;
-    Transfer ReadAt(FileHandle file, std::int64_t position, void* buffer,
-                    std::uint32_t size) override;
-    Transfer ReadScattered(FileHandle file, std::int64_t position, const ReadPart* parts,
-                           std::size_t count) override;
-    Transfer CopyRange(FileHandle source, std::int64_t sourcePosition, FileHandle target,
-                       std::uint32_t size) override;
-    SystemError Seek(FileHandle file, std::int32_t position) override;
-    SystemError Size(FileHandle file, std::int64_t* size) override;
-    SystemError Flush(FileHandle file) override;
-    SystemError Close(FileHandle file) override;
-    SystemError KeepAttributes(FileHandle model, FileHandle file) override;
-    SystemError FinalName(std::string_view name, std::string* finalName) override;
-    SystemError Replace(std::string_view replacement, std::string_view target) override;
-    SystemError Remove(std::string_view name) override;
+    std::vector<std::string> BoxTexts() const {
+        std::vector<std::string> texts;
+        for (const Box& box : Boxes)
+            texts.push_back(box.Text);
+        return texts;
+    }
+
+    FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override {
+        if (mode == OpenMode::ReadWrite && WriteProtected.count(std::string(name)) != 0)
+            return Opened(Operation::Open, error, [] { return kNoFile; });
+        return Opened(Operation::Open, error, [&] { return os_.OpenExisting(name, mode, error); });
+    }
+    FileHandle CreateNew(std::string_view name, SystemError* error) override {
+        return Opened(Operation::Create, error, [&] { return os_.CreateNew(name, error); });
+    }
+    Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
+        return Faulted(Operation::Read, size, [&](auto n) { return os_.Read(file, buffer, n); });
+    }
+    Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override {
+        return Faulted(Operation::Write, size, [&](auto n) { return os_.Write(file, buffer, n); });
+    }
+    Transfer ReadAt(FileHandle file, std::int64_t at, void* buffer, std::uint32_t size) override {
+        return Faulted(Operation::Read, size,
+                       [&](auto n) { return os_.ReadAt(file, at, buffer, n); });
+    }
+    // Short, a scattered read fills the parts in turn up to half the bytes asked for.
+    Transfer ReadScattered(FileHandle file, std::int64_t at, const ReadPart* parts,
+                           std::size_t count) override {
+        std::uint32_t total = 0;
+        for (std::size_t k = 0; k < count; ++k)
+            total += parts[k].Size;
+        return Faulted(Operation::Read, total, [&](std::uint32_t n) {
+            std::vector<ReadPart> first;
+            for (std::size_t k = 0; k < count && n > 0; n -= first.back().Size, ++k)
+                first.push_back({parts[k].Buffer, std::min(parts[k].Size, n)});
+            return os_.ReadScattered(file, at, first.data(), first.size());
+        });
+    }
+    Transfer CopyRange(FileHandle source, std::int64_t at, FileHandle target,
+                       std::uint32_t size) override {
+        return Faulted(Operation::Copy, size, [&](auto n) {
+            return KernelCopy ? os_.CopyRange(source, at, target, n) : Transfer{kCopyUnsupported};
+        });
+    }
+    SystemError Seek(FileHandle file, std::int32_t position) override {
+        return Checked(Operation::Seek, [&] { return os_.Seek(file, position); });
+    }
+    SystemError Size(FileHandle file, std::int64_t* size) override {
+        return Checked(Operation::Size, [&] { return os_.Size(file, size); });
+    }
+    SystemError Flush(FileHandle file) override {
+        return Checked(Operation::Flush, [&] { return os_.Flush(file); });
+    }
+    // A failed close still releases the handle, as close(2) and CloseHandle do.
+    SystemError Close(FileHandle file) override {
+        const SystemError real = os_.Close(file);
+        Live.erase(file);
+        return Checked(Operation::Close, [&] { return real; });
+    }
+    SystemError KeepAttributes(FileHandle model, FileHandle file) override {
+        return Checked(Operation::Attributes, [&] { return os_.KeepAttributes(model, file); });
+    }
+    SystemError FinalName(std::string_view name, std::string* finalName) override {
+        return Checked(Operation::Resolve, [&] { return os_.FinalName(name, finalName); });
+    }
+    SystemError Replace(std::string_view replacement, std::string_view target) override {
+        return Checked(Operation::Replace, [&] { return os_.Replace(replacement, target); });
+    }
+    SystemError Remove(std::string_view name) override {
+        return Checked(Operation::Remove, [&] { return os_.Remove(name); });
+    }
     void ShowMessage(WindowHandle owner, std::string_view text, std::string_view caption,
                      std::uint32_t style) override {
         Boxes.push_back(
@@ -81,17 +138,45 @@ class TestPlatform final : public Platform {
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override { throw ProcessEnded{exitCode}; }
 
   private:
-    // Logs the operation; returns the fault to apply to it, if this is the one.
-    std::optional<Fault> Next(Operation operation);
+    // Logs the operation; true when it is the one to fail.
+    bool Hit(Operation operation) {
+        Operations.push_back(operation);
+        if (!InjectedFault || (InjectedFault->Of && *InjectedFault->Of != operation))
+            return false;
+        const auto number =
+            InjectedFault->Of ? std::count(Operations.begin(), Operations.end(), operation)
+                              : static_cast<std::ptrdiff_t>(Operations.size());
+        const bool hit = static_cast<std::size_t>(number) == InjectedFault->At;
+        FaultHit = FaultHit || hit;
+        return hit;
+    }
     template <typename Call>
-    SystemError Checked(Operation operation, Call call);
+    SystemError Checked(Operation operation, Call call) {
+        return Hit(operation) ? InjectedFault->Error : call();
+    }
     template <typename Call>
-    FileHandle Opened(Operation operation, SystemError* error, Call open);
+    FileHandle Opened(Operation operation, SystemError* error, Call open) {
+        if (Hit(operation)) {
+            if (error != nullptr)
+                *error = InjectedFault->Error;
+            return kNoFile;
+        }
+        const FileHandle file = open();
+        if (file != kNoFile)
+            Live.insert(file);
+        return file;
+    }
+    // A faulted transfer reports the system's error, or moves half of what was asked for, so
+    // always at least one byte less. `transfer(size)` does the real one.
     template <typename Call>
-    Transfer Faulted(Operation operation, std::uint32_t size, Call transfer);
+    Transfer Faulted(Operation operation, std::uint32_t size, Call transfer) {
+        if (Hit(operation))
+            return InjectedFault->Error != 0 ? Transfer{InjectedFault->Error, 0} : transfer(size / 2);
+        return transfer(size);
+    }
 
-    Platform& inner_;
-    Platform* previous_ = nullptr;
+    Platform& os_ = NativePlatform();
+    Platform* previous_;
 };
 
 }  // namespace quelvane::testing
