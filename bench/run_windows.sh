@@ -10,7 +10,7 @@ name="${1:-large}"
 if timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1; then bits=32; else bits=64; fi
 preset="win$bits"
 cmake --preset "$preset" -S "$root" >/dev/null
-cmake --build "$root/build/$preset" -j"$(nproc)" --target quelvane quelvane_press_go >/dev/null
+cmake --build "$root/build/$preset" -j"$(nproc)" --target quelvane quelvane_e2e_driver >/dev/null
 source "$root/bench/pairs.sh"
 build_native
 pair="$(pair_dir "$name")"
@@ -47,7 +47,7 @@ sampler=$!
 echo 0 > "$scratch/windows-peak.txt"
 
 echo "quelvane.exe ($bits-bit build) on workload $name:"
-(cd "$scratch/windows-run" && "$quelvane_wine" "$root/build/$preset/e2e/quelvane_press_go.exe" \
+(cd "$scratch/windows-run" && "$quelvane_wine" "$root/build/$preset/e2e/quelvane_e2e_driver.exe" --press \
     "$root/build/$preset/quelvane.exe")
 kill "$sampler" 2>/dev/null || true
 sampler=""

@@ -31,7 +31,7 @@ cp "$work/run/"*.mul "$work/native/"
 (cd "$work/native" && printf '\n' | "$root/build/native/quelvane" >/dev/null)
 echo "not to be touched" > "$work/outside"
 ln -s ../outside "$work/run/verdata.mul.new"
-said="$(cd "$work/run" && "$quelvane_wine" "$build/e2e/quelvane_press_go.exe" "$build/quelvane.exe")"
+said="$(cd "$work/run" && "$quelvane_wine" "$build/e2e/quelvane_e2e_driver.exe" --press "$build/quelvane.exe")"
 grep -q "box: Done." <<<"$said" || { echo "planted link: $said" >&2; exit 1; }
 [ "$(cat "$work/outside")" = "not to be touched" ] || { echo "planted link: outside file changed" >&2; exit 1; }
 [ ! -L "$work/run/verdata.mul" ] && cmp "$work/run/verdata.mul" "$work/native/verdata.mul" \

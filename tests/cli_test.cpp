@@ -32,7 +32,8 @@ std::string Text(const std::string& path) {
 // Runs the program in `directory` with `input` on standard input (not a terminal).
 Result RunQuelvane(const std::string& directory, const std::string& input,
                    const char* argument = nullptr) {
-    const std::string io = fs::temp_directory_path() / ("quelvane-io-" + std::to_string(::getpid()));
+    const std::string io =
+        fs::temp_directory_path() / ("quelvane-io-" + std::to_string(::getpid()));
     WriteFileBytes(io + ".in", Bytes(input.begin(), input.end()));
     const pid_t child = ::fork();
     if (child == 0) {
@@ -45,7 +46,8 @@ Result RunQuelvane(const std::string& directory, const std::string& input,
     }
     int status = 0;
     ::waitpid(child, &status, 0);
-    Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Text(io + ".out"), Text(io + ".err")};
+    Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Text(io + ".out"),
+                  Text(io + ".err")};
     for (const char* end : {".in", ".out", ".err"})
         fs::remove(io + end);
     return result;
@@ -56,7 +58,7 @@ std::map<std::string, std::string> Listing() {
     std::map<std::string, std::string> listing;
     for (const auto& entry : fs::recursive_directory_iterator(".")) {
         const std::string path = entry.path().lexically_normal().string();
-        listing[path] = entry.is_symlink()         ? "-> " + fs::read_symlink(path).string()
+        listing[path] = entry.is_symlink()        ? "-> " + fs::read_symlink(path).string()
                         : entry.is_regular_file() ? Text(path)
                                                   : "";
     }
@@ -107,7 +109,8 @@ TEST(Cli, APressPatchesTheFileTheUserMeantAndNothingElse) {
         ASSERT_EQ(r.Out, "Quelvane: Done.\n") << "one press closes the window";
         patched = ReadFileBytes("verdata.mul");
         const WrittenFile written = ParseWrittenFile(patched);
-        ASSERT_EQ(written.Blocks, (std::vector<Bytes>{Bytes(3, 'v'), Bytes(1, 'N'), Bytes(5, 'P')}));
+        ASSERT_EQ(written.Blocks,
+                  (std::vector<Bytes>{Bytes(3, 'v'), Bytes(1, 'N'), Bytes(5, 'P')}));
     }
     const bool root = ::geteuid() == 0;
     struct Case {
@@ -136,17 +139,20 @@ TEST(Cli, APressPatchesTheFileTheUserMeantAndNothingElse) {
              fs::create_symlink("../precious", "work/verdata.mul.new");
          },
          "work/verdata.mul", "\n", "", true},
-        {"a relative link", [&] {
+        {"a relative link",
+         [&] {
              target("work/real/verdata.mul", 0644);
              fs::create_symlink("real/verdata.mul", "work/verdata.mul");
          },
          "work/real/verdata.mul", "\n", "", true},
-        {"an absolute link into another directory", [&] {
+        {"an absolute link into another directory",
+         [&] {
              target("other/data.bin", 0604);
              fs::create_symlink(fs::absolute("other/data.bin"), "work/verdata.mul");
          },
          "other/data.bin", "\n", "", true},
-        {"a chain of two links", [&] {
+        {"a chain of two links",
+         [&] {
              target("other/verdata.mul", 0644);
              fs::create_symlink("../other/verdata.mul", "work/hop");
              fs::create_symlink("hop", "work/verdata.mul");
@@ -154,19 +160,22 @@ TEST(Cli, APressPatchesTheFileTheUserMeantAndNothingElse) {
          "other/verdata.mul", "\n", "", true},
         {"a dangling link", [&] { fs::create_symlink("gone.mul", "work/verdata.mul"); }, "", "\n",
          "Quelvane: Error opening Verdata.mul\n", false},
-        {"another user's target (as root)", [&] {
+        {"another user's target (as root)",
+         [&] {
              target("work/verdata.mul", 0664);
              if (root) {
                  EXPECT_EQ(::chown("work/verdata.mul", 1234, 5678), 0);
              }
          },
          "work/verdata.mul", "\n", "", true},
-        {"a second hard link keeps the old content", [&] {
+        {"a second hard link keeps the old content",
+         [&] {
              target("work/verdata.mul", 0644);
              fs::create_hard_link("work/verdata.mul", "other.mul");
          },
          "work/verdata.mul", "\n", "", true},
-        {"no patch: the window stays for another press", [&] {
+        {"no patch: the window stays for another press",
+         [&] {
              target("work/verdata.mul", 0644);
              fs::remove("work/patchdata.mul");
          },

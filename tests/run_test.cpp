@@ -90,66 +90,148 @@ std::vector<Case> Cases() {
     const std::vector<std::string> done = {"Done."};
     return {
         {"FileIds up to 33 kept, compared signed; records read in turn",
-         FileBuilder().WithData(5, 1, 4, 'a', 1).WithData(34, 2, 4, 'b', 2)
-             .WithData(33, 3, 2, 'c', 3).WithData(-1, 4, 1, 'd', 4).Build(),
-         empty, done, 0, {{5, 1, 64, 4, 1}, {33, 3, 68, 2, 3}, {-1, 4, 70, 1, 4}},
+         FileBuilder()
+             .WithData(5, 1, 4, 'a', 1)
+             .WithData(34, 2, 4, 'b', 2)
+             .WithData(33, 3, 2, 'c', 3)
+             .WithData(-1, 4, 1, 'd', 4)
+             .Build(),
+         empty,
+         done,
+         0,
+         {{5, 1, 64, 4, 1}, {33, 3, 68, 2, 3}, {-1, 4, 70, 1, 4}},
          {"aaaa", "cc", "d"}},
         {"the four no-data markers; Extra carried",
-         FileBuilder().Entry({1, 1, 0, 100, 11}).Entry({1, 2, 500, -1, 12})
-             .Entry({1, 3, 30, 0, 13}).Entry({1, 4, -1, 77, 14}).WithData(1, 5, 3, 'x', 15).Build(),
-         empty, done, 0,
-         {{1, 1, -1, 0, 11}, {1, 2, -1, 0, 12}, {1, 3, -1, 0, 13}, {1, 4, -1, 0, 14},
+         FileBuilder()
+             .Entry({1, 1, 0, 100, 11})
+             .Entry({1, 2, 500, -1, 12})
+             .Entry({1, 3, 30, 0, 13})
+             .Entry({1, 4, -1, 77, 14})
+             .WithData(1, 5, 3, 'x', 15)
+             .Build(),
+         empty,
+         done,
+         0,
+         {{1, 1, -1, 0, 11},
+          {1, 2, -1, 0, 12},
+          {1, 3, -1, 0, 13},
+          {1, 4, -1, 0, 14},
           {1, 5, 104, 3, 15}},
          {"", "", "", "", "xxx"}},
         {"a block read at 1000 is written at 24, and the file shrinks",
-         FileBuilder().Entry({7, 7, 1000, 10, 0}).Data(Bytes(976, '.')).Data(Bytes(10, 'z')).Build(),
-         empty, done, 0, {{7, 7, 24, 10, 0}}, {"zzzzzzzzzz"}},
+         FileBuilder()
+             .Entry({7, 7, 1000, 10, 0})
+             .Data(Bytes(976, '.'))
+             .Data(Bytes(10, 'z'))
+             .Build(),
+         empty,
+         done,
+         0,
+         {{7, 7, 24, 10, 0}},
+         {"zzzzzzzzzz"}},
         // The last of the target's equal keys stays; the first of the patch's replaces it; new
         // entries go in front of the first greater BlockId of their FileId, behind its last, or
         // in front of the first greater FileId; equal new keys side by side, the later first.
         {"pruned, replaced and inserted by the rules",
-         FileBuilder().WithData(1, 1, 1, 'a', 1).WithData(1, 1, 2, 'b', 2)
-             .WithData(1, 4, 1, 'c', 3).WithData(2, 3, 2, 'd', 4).Entry({5, 0, -1, 0, 5}).Build(),
-         FileBuilder().WithData(1, 4, 3, 'P', 10).WithData(2, 1, 1, 'Q', 11)
-             .WithData(1, 2, 1, 'R', 12).WithData(7, 1, 2, 'S', 13).WithData(7, 1, 1, 'T', 14)
-             .WithData(3, 7, 1, 'U', 15).WithData(1, 4, 1, 'V', 16).Build(),
-         done, 0,
-         {{1, 1, 184, 2, 2}, {1, 2, 186, 1, 12}, {1, 4, 187, 3, 10}, {2, 1, 190, 1, 11},
-          {2, 3, 191, 2, 4}, {3, 7, 193, 1, 15}, {5, 0, -1, 0, 5}, {7, 1, 194, 1, 14},
+         FileBuilder()
+             .WithData(1, 1, 1, 'a', 1)
+             .WithData(1, 1, 2, 'b', 2)
+             .WithData(1, 4, 1, 'c', 3)
+             .WithData(2, 3, 2, 'd', 4)
+             .Entry({5, 0, -1, 0, 5})
+             .Build(),
+         FileBuilder()
+             .WithData(1, 4, 3, 'P', 10)
+             .WithData(2, 1, 1, 'Q', 11)
+             .WithData(1, 2, 1, 'R', 12)
+             .WithData(7, 1, 2, 'S', 13)
+             .WithData(7, 1, 1, 'T', 14)
+             .WithData(3, 7, 1, 'U', 15)
+             .WithData(1, 4, 1, 'V', 16)
+             .Build(),
+         done,
+         0,
+         {{1, 1, 184, 2, 2},
+          {1, 2, 186, 1, 12},
+          {1, 4, 187, 3, 10},
+          {2, 1, 190, 1, 11},
+          {2, 3, 191, 2, 4},
+          {3, 7, 193, 1, 15},
+          {5, 0, -1, 0, 5},
+          {7, 1, 194, 1, 14},
           {7, 1, 195, 2, 13}},
          {"bb", "R", "PPP", "Q", "dd", "U", "", "T", "SS"}},
         // Blocks long enough to be copied on their own, one longer than the copy buffer.
         {"long blocks between short ones",
-         FileBuilder().WithData(6, 1, 70000, 'l').WithData(6, 2, 5, 's')
-             .WithData(6, 3, (1 << 20) + 4000, 'L').Build(),
-         FileBuilder().WithData(6, 2, 100000, 'p').WithData(6, 4, 9, 'q').Build(), done, 0,
-         {{6, 1, 84, 70000, 0}, {6, 2, 70084, 100000, 0}, {6, 3, 170084, 1052576, 0},
+         FileBuilder()
+             .WithData(6, 1, 70000, 'l')
+             .WithData(6, 2, 5, 's')
+             .WithData(6, 3, (1 << 20) + 4000, 'L')
+             .Build(),
+         FileBuilder().WithData(6, 2, 100000, 'p').WithData(6, 4, 9, 'q').Build(),
+         done,
+         0,
+         {{6, 1, 84, 70000, 0},
+          {6, 2, 70084, 100000, 0},
+          {6, 3, 170084, 1052576, 0},
           {6, 4, 1222660, 9, 0}},
-         {std::string(70000, 'l'), std::string(100000, 'p'), std::string(1052576, 'L'), "qqqqqqqqq"}},
+         {std::string(70000, 'l'), std::string(100000, 'p'), std::string(1052576, 'L'),
+          "qqqqqqqqq"}},
         {"both empty give a four-byte file", empty, empty, done},
-        {"an empty target takes the patch", empty, FileBuilder().WithData(2, 2, 3, 'p').Build(),
-         done, 0, {{2, 2, 24, 3, 0}}, {"ppp"}},
-        {"count above 65535", FileBuilder().Count(65536).Build(), empty,
+        {"an empty target takes the patch",
+         empty,
+         FileBuilder().WithData(2, 2, 3, 'p').Build(),
+         done,
+         0,
+         {{2, 2, 24, 3, 0}},
+         {"ppp"}},
+        {"count above 65535",
+         FileBuilder().Count(65536).Build(),
+         empty,
          {"Error reading Verdata.mul: entry count 65536 is above 65535"}},
-        {"count below 0", FileBuilder().Count(-1).Build(), empty,
+        {"count below 0",
+         FileBuilder().Count(-1).Build(),
+         empty,
          {"Error reading Verdata.mul: entry count -1 is below 0"}},
-        {"Length below -1", FileBuilder().WithData(1, 1, 4, 'a').Entry({2, 9, 8, -2, 0}).Build(),
-         empty, {"Error reading Verdata.mul: entry 1 (FileId 2, BlockId 9) has length -2, below -1"}},
-        {"a damaged patch", good, FileBuilder().Count(-4).Build(),
+        {"Length below -1",
+         FileBuilder().WithData(1, 1, 4, 'a').Entry({2, 9, 8, -2, 0}).Build(),
+         empty,
+         {"Error reading Verdata.mul: entry 1 (FileId 2, BlockId 9) has length -2, below -1"}},
+        {"a damaged patch",
+         good,
+         FileBuilder().Count(-4).Build(),
          {"Error reading Patchdata.mul: entry count -4 is below 0"}},
         {"an empty file", {}, empty, {"Runtime error 100 at 00401010"}, 100},
-        {"cut inside the head", Bytes(good.begin(), good.begin() + 3), empty,
-         {"Runtime error 100 at 00401010"}, 100},
-        {"cut inside the index", Bytes(good.begin(), good.begin() + 30), empty,
-         {"Runtime error 100 at 00401020"}, 100},
-        {"a count of 65535 far beyond the file", FileBuilder().Count(65535).Build(), empty,
-         {"Runtime error 100 at 00401020"}, 100},
-        {"cut inside a block", Bytes(good.begin(), good.end() - 1), empty,
-         {"Runtime error 100 at 00401050"}, 100},
-        {"a patch cut inside a block", good, Bytes(good.begin(), good.end() - 1),
-         {"Runtime error 100 at 00401050"}, 100},
-        {"a negative Offset", FileBuilder().Entry({1, 1, -20, 4, 0}).Data(Bytes(8, 0)).Build(),
-         empty, {kNegativeSeekBox}, kNegativeSeek},
+        {"cut inside the head",
+         Bytes(good.begin(), good.begin() + 3),
+         empty,
+         {"Runtime error 100 at 00401010"},
+         100},
+        {"cut inside the index",
+         Bytes(good.begin(), good.begin() + 30),
+         empty,
+         {"Runtime error 100 at 00401020"},
+         100},
+        {"a count of 65535 far beyond the file",
+         FileBuilder().Count(65535).Build(),
+         empty,
+         {"Runtime error 100 at 00401020"},
+         100},
+        {"cut inside a block",
+         Bytes(good.begin(), good.end() - 1),
+         empty,
+         {"Runtime error 100 at 00401050"},
+         100},
+        {"a patch cut inside a block",
+         good,
+         Bytes(good.begin(), good.end() - 1),
+         {"Runtime error 100 at 00401050"},
+         100},
+        {"a negative Offset",
+         FileBuilder().Entry({1, 1, -20, 4, 0}).Data(Bytes(8, 0)).Build(),
+         empty,
+         {kNegativeSeekBox},
+         kNegativeSeek},
     };
 }
 
@@ -216,8 +298,8 @@ TEST_F(Run, EveryBlockIsCopiedByteForByteOnEveryPath) {
         ASSERT_EQ(written.Blocks.size(), blocks.size());
         for (std::size_t k = 0; k < blocks.size(); ++k) {
             const auto [offset, length] = blocks[k];
-            ASSERT_TRUE(written.Blocks[k] == Bytes(file.begin() + offset,
-                                                   file.begin() + offset + length))
+            ASSERT_TRUE(written.Blocks[k] ==
+                        Bytes(file.begin() + offset, file.begin() + offset + length))
                 << "round " << round << ", block " << k;
         }
     }
@@ -236,9 +318,9 @@ TEST_F(Run, TheLimitsHoldAtTheirExactEdges) {
             EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Done."});
             EXPECT_EQ(Written().Entries.size(), 65535u);
         } else {
-            EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{
-                                         "Error writing Verdata.mul: the result has 65536 "
-                                         "entries, 1 more than the limit of 65535"});
+            EXPECT_EQ(os.BoxTexts(),
+                      std::vector<std::string>{"Error writing Verdata.mul: the result has 65536 "
+                                               "entries, 1 more than the limit of 65535"});
             ExpectUntouched(file, patch);
         }
     }
@@ -254,11 +336,11 @@ TEST_F(Run, TheLimitsHoldAtTheirExactEdges) {
         os.InjectedFault = Fault{1, 5, Operation::Create};
         EXPECT_EQ(Press(file, patch), 0u);
         EXPECT_EQ(os.BoxTexts(),
-                  std::vector<std::string>{
-                      last == 440683 ? "Error writing Verdata.mul"
-                                     : "Error writing Verdata.mul: the result would be "
-                                       "2147483648 bytes long, 1 more than the limit of "
-                                       "2147483647"});
+                  std::vector<std::string>{last == 440683
+                                               ? "Error writing Verdata.mul"
+                                               : "Error writing Verdata.mul: the result would be "
+                                                 "2147483648 bytes long, 1 more than the limit of "
+                                                 "2147483647"});
         ExpectUntouched(file, patch);
     }
 }
@@ -368,8 +450,8 @@ TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
 
 TEST(ErrorStop, TextFollowsThePatternForNumbersOfOneToFiveDigits) {
     const std::pair<std::uint32_t, const char*> cases[] = {
-        {5, "Runtime error   5 at 0000001F"},    {28, "Runtime error  28 at 0000001F"},
-        {100, "Runtime error 100 at 0000001F"},  {1224, "Runtime error1224 at 0000001F"},
+        {5, "Runtime error   5 at 0000001F"},       {28, "Runtime error  28 at 0000001F"},
+        {100, "Runtime error 100 at 0000001F"},     {1224, "Runtime error1224 at 0000001F"},
         {12345, "Runtime error 12345 at 0000001F"},
     };
     for (const auto& [number, text] : cases)

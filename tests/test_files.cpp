@@ -99,8 +99,8 @@ namespace fs = std::filesystem;
 
 TempDirectory::TempDirectory() {
     std::random_device seed;
-    const fs::path path =
-        fs::temp_directory_path() / ("quelvane-test-" + std::to_string(seed()) + std::to_string(seed()));
+    const fs::path path = fs::temp_directory_path() /
+                          ("quelvane-test-" + std::to_string(seed()) + std::to_string(seed()));
     fs::create_directories(path);
     path_ = path.generic_string();
     previous_ = fs::current_path().string();

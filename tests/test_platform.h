@@ -27,17 +27,30 @@ struct Box {
 };
 
 enum class Operation {
-    Open, Create, Read, Write, Copy, Seek, Size, Flush, Close, Attributes, Resolve, Replace, Remove
+    Open,
+    Create,
+    Read,
+    Write,
+    Copy,
+    Seek,
+    Size,
+    Flush,
+    Close,
+    Attributes,
+    Resolve,
+    Replace,
+    Remove
 };
 inline const char* OperationName(Operation operation) {
-    return std::vector<const char*>{"open", "create", "read", "write", "copy", "seek", "size",
-                                    "flush", "close", "attributes", "resolve", "replace",
-                                    "remove"}[static_cast<std::size_t>(operation)];
+    return std::vector<const char*>{"open",    "create",  "read",  "write", "copy",
+                                    "seek",    "size",    "flush", "close", "attributes",
+                                    "resolve", "replace", "remove"}[static_cast<std::size_t>(
+        operation)];
 }
 
 struct Fault {
-    std::size_t At = 0;     // the 1-based number of the operation that fails
-    SystemError Error = 0;  // the system's error, or 0 for a short transfer
+    std::size_t At = 0;                          // the 1-based number of the operation that fails
+    SystemError Error = 0;                       // the system's error, or 0 for a short transfer
     std::optional<Operation> Of = std::nullopt;  // when set, At counts only this kind
 };
 
@@ -143,9 +156,9 @@ class TestPlatform final : public Platform {
         Operations.push_back(operation);
         if (!InjectedFault || (InjectedFault->Of && *InjectedFault->Of != operation))
             return false;
-        const auto number =
-            InjectedFault->Of ? std::count(Operations.begin(), Operations.end(), operation)
-                              : static_cast<std::ptrdiff_t>(Operations.size());
+        const auto number = InjectedFault->Of
+                                ? std::count(Operations.begin(), Operations.end(), operation)
+                                : static_cast<std::ptrdiff_t>(Operations.size());
         const bool hit = static_cast<std::size_t>(number) == InjectedFault->At;
         FaultHit = FaultHit || hit;
         return hit;
@@ -171,7 +184,8 @@ class TestPlatform final : public Platform {
     template <typename Call>
     Transfer Faulted(Operation operation, std::uint32_t size, Call transfer) {
         if (Hit(operation))
-            return InjectedFault->Error != 0 ? Transfer{InjectedFault->Error, 0} : transfer(size / 2);
+            return InjectedFault->Error != 0 ? Transfer{InjectedFault->Error, 0}
+                                             : transfer(size / 2);
         return transfer(size);
     }
 
