@@ -88,17 +88,15 @@ TEST_F(EndToEnd, MissingFilesShowTheirBoxAndTheWindowStays) {
         Dismiss(box);
         ASSERT_TRUE(WaitFor([&] { return program.FindBox() == nullptr; }));
         EXPECT_EQ(program.ExitCode(1000), -1);
-        WriteFileBytes("verdata.mul", FileBuilder().WithData(1, 1, 4, 'v').Build());
+        WriteFileBytes("verdata.mul", File({{1, 1, 4, 'v'}}));
     }
     ::PostMessageA(program.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
     EXPECT_EQ(program.ExitCode(), 0);
 }
 
 TEST_F(EndToEnd, AClickPatchesAndSaysDoneAfterThePause) {
-    WriteFileBytes("verdata.mul",
-                   FileBuilder().WithData(1, 1, 3, 'a').WithData(1, 5, 2, 'b').Build());
-    WriteFileBytes("patchdata.mul",
-                   FileBuilder().WithData(1, 5, 1, 'P').WithData(1, 3, 2, 'N').Build());
+    WriteFileBytes("verdata.mul", File({{1, 1, 3, 'a'}, {1, 5, 2, 'b'}}));
+    WriteFileBytes("patchdata.mul", File({{1, 5, 1, 'P'}, {1, 3, 2, 'N'}}));
     Program program(exePath);
     ASSERT_TRUE(program.Started());
     const DWORD start = ::GetTickCount();
@@ -122,8 +120,8 @@ TEST_F(EndToEnd, AClickPatchesAndSaysDoneAfterThePause) {
 // ends the run in "Error writing Verdata.mul", with no pause and no "Done.", the files as they
 // were, and the window open for another try.
 TEST_F(EndToEnd, AShortHoldOnTheTargetDelaysTheReplaceALongOneRefusesIt) {
-    const Bytes target = FileBuilder().WithData(1, 1, 3, 'a').Build();
-    const Bytes patch = FileBuilder().WithData(1, 2, 1, 'P').Build();
+    const Bytes target = File({{1, 1, 3, 'a'}});
+    const Bytes patch = File({{1, 2, 1, 'P'}});
     for (const DWORD holdMs : {700u, 6000u}) {
         WriteFileBytes("verdata.mul", target);
         WriteFileBytes("patchdata.mul", patch);

@@ -75,163 +75,101 @@ class Run : public ::testing::Test {
     bool completed = false;
 };
 
+// A written file in short: each entry as "(FileId,BlockId,Offset,Length,Extra)", followed by its
+// block as "<length>*<byte>" when the block is one byte repeated, else as its bytes.
+std::string Render(const WrittenFile& file) {
+    std::string text = file.Broken;
+    for (std::size_t k = 0; k < file.Entries.size(); ++k) {
+        const IndexEntry& e = file.Entries[k];
+        const Bytes& block = file.Blocks[k];
+        text += (text.empty() ? "(" : " (") + std::to_string(e.FileId) + "," +
+                std::to_string(e.BlockId) + "," + std::to_string(e.Offset) + "," +
+                std::to_string(e.Length) + "," + std::to_string(e.Extra) + ")";
+        if (!block.empty() && std::count(block.begin(), block.end(), block[0]) == e.Length)
+            text += std::to_string(e.Length) + "*" + static_cast<char>(block[0]);
+        else
+            text += std::string(block.begin(), block.end());
+    }
+    return text;
+}
+
 struct Case {
     const char* Name;
     Bytes Target, Patch;
-    std::vector<std::string> Boxes;
-    std::uint32_t Stop = 0;
-    std::vector<IndexEntry> Entries = {};  // of the written file, when the run completes
-    std::vector<std::string> Blocks = {};
+    std::string Box;        // the one box the run shows
+    std::uint32_t Stop;     // the error stop's number, or 0
+    std::string Written{};  // the written file, rendered, when the run completes
 };
 
 std::vector<Case> Cases() {
-    const Bytes good = FileBuilder().WithData(1, 1, 10, 'a').WithData(1, 2, 10, 'b').Build();
+    const Bytes good = File({{1, 1, 10, 'a'}, {1, 2, 10, 'b'}});
     const Bytes empty = FileBuilder().Build();
-    const std::vector<std::string> done = {"Done."};
+    // The last of the target's equal keys stays; the first of the patch's replaces it; new
+    // entries go in front of the first greater BlockId of their FileId, behind its last, or in
+    // front of the first greater FileId; equal new keys side by side, the later first.
+    const Bytes rulesTarget =
+        FileBuilder()
+            .With({{1, 1, 1, 'a', 1}, {1, 1, 2, 'b', 2}, {1, 4, 1, 'c', 3}, {2, 3, 2, 'd', 4}})
+            .Entry({5, 0, -1, 0, 5})
+            .Build();
+    const Bytes rulesPatch = File({{1, 4, 3, 'P', 10},
+                                   {2, 1, 1, 'Q', 11},
+                                   {1, 2, 1, 'R', 12},
+                                   {7, 1, 2, 'S', 13},
+                                   {7, 1, 1, 'T', 14},
+                                   {3, 7, 1, 'U', 15},
+                                   {1, 4, 1, 'V', 16}});
+    const Bytes noData = FileBuilder()
+                             .Entry({1, 1, 0, 100, 11})
+                             .Entry({1, 2, 500, -1, 12})
+                             .Entry({1, 3, 30, 0, 13})
+                             .Entry({1, 4, -1, 77, 14})
+                             .With({{1, 5, 3, 'x', 15}})
+                             .Build();
+    const Bytes at1000 =
+        FileBuilder().Entry({7, 7, 1000, 10, 0}).Data(Bytes(976, '.')).Data(Bytes(10, 'z')).Build();
+    // Blocks long enough to be copied on their own, one longer than the copy buffer.
+    const Bytes longTarget = File({{6, 1, 70000, 'l'}, {6, 2, 5, 's'}, {6, 3, 1052576, 'L'}});
+    const Bytes badLength = FileBuilder().With({{1, 1, 4, 'a'}}).Entry({2, 9, 8, -2, 0}).Build();
+    const Bytes negative = FileBuilder().Entry({1, 1, -20, 4, 0}).Data(Bytes(8, 0)).Build();
     return {
         {"FileIds up to 33 kept, compared signed; records read in turn",
-         FileBuilder()
-             .WithData(5, 1, 4, 'a', 1)
-             .WithData(34, 2, 4, 'b', 2)
-             .WithData(33, 3, 2, 'c', 3)
-             .WithData(-1, 4, 1, 'd', 4)
-             .Build(),
-         empty,
-         done,
-         0,
-         {{5, 1, 64, 4, 1}, {33, 3, 68, 2, 3}, {-1, 4, 70, 1, 4}},
-         {"aaaa", "cc", "d"}},
-        {"the four no-data markers; Extra carried",
-         FileBuilder()
-             .Entry({1, 1, 0, 100, 11})
-             .Entry({1, 2, 500, -1, 12})
-             .Entry({1, 3, 30, 0, 13})
-             .Entry({1, 4, -1, 77, 14})
-             .WithData(1, 5, 3, 'x', 15)
-             .Build(),
-         empty,
-         done,
-         0,
-         {{1, 1, -1, 0, 11},
-          {1, 2, -1, 0, 12},
-          {1, 3, -1, 0, 13},
-          {1, 4, -1, 0, 14},
-          {1, 5, 104, 3, 15}},
-         {"", "", "", "", "xxx"}},
-        {"a block read at 1000 is written at 24, and the file shrinks",
-         FileBuilder()
-             .Entry({7, 7, 1000, 10, 0})
-             .Data(Bytes(976, '.'))
-             .Data(Bytes(10, 'z'))
-             .Build(),
-         empty,
-         done,
-         0,
-         {{7, 7, 24, 10, 0}},
-         {"zzzzzzzzzz"}},
-        // The last of the target's equal keys stays; the first of the patch's replaces it; new
-        // entries go in front of the first greater BlockId of their FileId, behind its last, or
-        // in front of the first greater FileId; equal new keys side by side, the later first.
-        {"pruned, replaced and inserted by the rules",
-         FileBuilder()
-             .WithData(1, 1, 1, 'a', 1)
-             .WithData(1, 1, 2, 'b', 2)
-             .WithData(1, 4, 1, 'c', 3)
-             .WithData(2, 3, 2, 'd', 4)
-             .Entry({5, 0, -1, 0, 5})
-             .Build(),
-         FileBuilder()
-             .WithData(1, 4, 3, 'P', 10)
-             .WithData(2, 1, 1, 'Q', 11)
-             .WithData(1, 2, 1, 'R', 12)
-             .WithData(7, 1, 2, 'S', 13)
-             .WithData(7, 1, 1, 'T', 14)
-             .WithData(3, 7, 1, 'U', 15)
-             .WithData(1, 4, 1, 'V', 16)
-             .Build(),
-         done,
-         0,
-         {{1, 1, 184, 2, 2},
-          {1, 2, 186, 1, 12},
-          {1, 4, 187, 3, 10},
-          {2, 1, 190, 1, 11},
-          {2, 3, 191, 2, 4},
-          {3, 7, 193, 1, 15},
-          {5, 0, -1, 0, 5},
-          {7, 1, 194, 1, 14},
-          {7, 1, 195, 2, 13}},
-         {"bb", "R", "PPP", "Q", "dd", "U", "", "T", "SS"}},
-        // Blocks long enough to be copied on their own, one longer than the copy buffer.
-        {"long blocks between short ones",
-         FileBuilder()
-             .WithData(6, 1, 70000, 'l')
-             .WithData(6, 2, 5, 's')
-             .WithData(6, 3, (1 << 20) + 4000, 'L')
-             .Build(),
-         FileBuilder().WithData(6, 2, 100000, 'p').WithData(6, 4, 9, 'q').Build(),
-         done,
-         0,
-         {{6, 1, 84, 70000, 0},
-          {6, 2, 70084, 100000, 0},
-          {6, 3, 170084, 1052576, 0},
-          {6, 4, 1222660, 9, 0}},
-         {std::string(70000, 'l'), std::string(100000, 'p'), std::string(1052576, 'L'),
-          "qqqqqqqqq"}},
-        {"both empty give a four-byte file", empty, empty, done},
-        {"an empty target takes the patch",
-         empty,
-         FileBuilder().WithData(2, 2, 3, 'p').Build(),
-         done,
-         0,
-         {{2, 2, 24, 3, 0}},
-         {"ppp"}},
-        {"count above 65535",
-         FileBuilder().Count(65536).Build(),
-         empty,
-         {"Error reading Verdata.mul: entry count 65536 is above 65535"}},
-        {"count below 0",
-         FileBuilder().Count(-1).Build(),
-         empty,
-         {"Error reading Verdata.mul: entry count -1 is below 0"}},
-        {"Length below -1",
-         FileBuilder().WithData(1, 1, 4, 'a').Entry({2, 9, 8, -2, 0}).Build(),
-         empty,
-         {"Error reading Verdata.mul: entry 1 (FileId 2, BlockId 9) has length -2, below -1"}},
-        {"a damaged patch",
-         good,
-         FileBuilder().Count(-4).Build(),
-         {"Error reading Patchdata.mul: entry count -4 is below 0"}},
-        {"an empty file", {}, empty, {"Runtime error 100 at 00401010"}, 100},
-        {"cut inside the head",
-         Bytes(good.begin(), good.begin() + 3),
-         empty,
-         {"Runtime error 100 at 00401010"},
-         100},
-        {"cut inside the index",
-         Bytes(good.begin(), good.begin() + 30),
-         empty,
-         {"Runtime error 100 at 00401020"},
-         100},
-        {"a count of 65535 far beyond the file",
-         FileBuilder().Count(65535).Build(),
-         empty,
-         {"Runtime error 100 at 00401020"},
-         100},
-        {"cut inside a block",
-         Bytes(good.begin(), good.end() - 1),
-         empty,
-         {"Runtime error 100 at 00401050"},
-         100},
-        {"a patch cut inside a block",
-         good,
-         Bytes(good.begin(), good.end() - 1),
-         {"Runtime error 100 at 00401050"},
-         100},
-        {"a negative Offset",
-         FileBuilder().Entry({1, 1, -20, 4, 0}).Data(Bytes(8, 0)).Build(),
-         empty,
-         {kNegativeSeekBox},
-         kNegativeSeek},
+         File({{5, 1, 4, 'a', 1}, {34, 2, 4, 'b', 2}, {33, 3, 2, 'c', 3}, {-1, 4, 1, 'd', 4}}),
+         empty, "Done.", 0, "(5,1,64,4,1)4*a (33,3,68,2,3)2*c (-1,4,70,1,4)1*d"},
+        {"the four no-data markers; Extra carried", noData, empty, "Done.", 0,
+         "(1,1,-1,0,11) (1,2,-1,0,12) (1,3,-1,0,13) (1,4,-1,0,14) (1,5,104,3,15)3*x"},
+        {"a block read at 1000 is written at 24; the file shrinks", at1000, empty, "Done.", 0,
+         "(7,7,24,10,0)10*z"},
+        {"pruned, replaced and inserted by the rules", rulesTarget, rulesPatch, "Done.", 0,
+         "(1,1,184,2,2)2*b (1,2,186,1,12)1*R (1,4,187,3,10)3*P (2,1,190,1,11)1*Q "
+         "(2,3,191,2,4)2*d (3,7,193,1,15)1*U (5,0,-1,0,5) (7,1,194,1,14)1*T (7,1,195,2,13)2*S"},
+        {"long blocks between short ones", longTarget, File({{6, 2, 100000, 'p'}, {6, 4, 9, 'q'}}),
+         "Done.", 0,
+         "(6,1,84,70000,0)70000*l (6,2,70084,100000,0)100000*p (6,3,170084,1052576,0)1052576*L "
+         "(6,4,1222660,9,0)9*q"},
+        {"both empty give a four-byte file", empty, empty, "Done.", 0, ""},
+        {"an empty target takes the patch", empty, File({{2, 2, 3, 'p'}}), "Done.", 0,
+         "(2,2,24,3,0)3*p"},
+        {"count above 65535", FileBuilder().Count(65536).Build(), empty,
+         "Error reading Verdata.mul: entry count 65536 is above 65535", 0},
+        {"count below 0", FileBuilder().Count(-1).Build(), empty,
+         "Error reading Verdata.mul: entry count -1 is below 0", 0},
+        {"Length below -1", badLength, empty,
+         "Error reading Verdata.mul: entry 1 (FileId 2, BlockId 9) has length -2, below -1", 0},
+        {"a damaged patch", good, FileBuilder().Count(-4).Build(),
+         "Error reading Patchdata.mul: entry count -4 is below 0", 0},
+        {"an empty file", {}, empty, "Runtime error 100 at 00401010", 100},
+        {"cut inside the head", Bytes(good.begin(), good.begin() + 3), empty,
+         "Runtime error 100 at 00401010", 100},
+        {"cut inside the index", Bytes(good.begin(), good.begin() + 30), empty,
+         "Runtime error 100 at 00401020", 100},
+        {"a count of 65535 far beyond the file", FileBuilder().Count(65535).Build(), empty,
+         "Runtime error 100 at 00401020", 100},
+        {"cut inside a block", Bytes(good.begin(), good.end() - 1), empty,
+         "Runtime error 100 at 00401050", 100},
+        {"a patch cut inside a block", good, Bytes(good.begin(), good.end() - 1),
+         "Runtime error 100 at 00401050", 100},
+        {"a negative Offset", negative, empty, kNegativeSeekBox, kNegativeSeek},
     };
 }
 
@@ -240,17 +178,12 @@ TEST_F(Run, ReadsLaysOutAndWritesByTheFormatsRules) {
         SCOPED_TRACE(c.Name);
         os.Boxes.clear();
         EXPECT_EQ(Press(c.Target, c.Patch), c.Stop);
-        EXPECT_EQ(os.BoxTexts(), c.Boxes);
+        EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{c.Box});
         if (!completed) {
             ExpectUntouched(c.Target, c.Patch);
             continue;
         }
-        const WrittenFile written = Written();
-        EXPECT_EQ(written.Entries, c.Entries);
-        std::vector<std::string> blocks;
-        for (const Bytes& block : written.Blocks)
-            blocks.emplace_back(block.begin(), block.end());
-        EXPECT_EQ(blocks, c.Blocks);
+        EXPECT_EQ(Render(ParseWrittenFile(ReadFileBytes("verdata.mul"))), c.Written);
         EXPECT_EQ(directory.Names(), kTwoFiles);
         EXPECT_TRUE(os.Live.empty());
     }
@@ -346,9 +279,7 @@ TEST_F(Run, TheLimitsHoldAtTheirExactEdges) {
 }
 
 TEST_F(Run, ACompletedRunFlushesThenReplacesThenPausesThenSaysDone) {
-    EXPECT_EQ(Press(FileBuilder().WithData(1, 1, 3, 'a').Build(),
-                    FileBuilder().WithData(1, 2, 3, 'b').Build()),
-              0u);
+    EXPECT_EQ(Press(File({{1, 1, 3, 'a'}}), File({{1, 2, 3, 'b'}})), 0u);
     EXPECT_TRUE(completed);
     ASSERT_EQ(os.Boxes.size(), 1u);
     const Box& done = os.Boxes[0];
@@ -373,7 +304,7 @@ TEST_F(Run, AFileThatCannotBeOpenedOrWrittenEndsTheRunWithItsBoxAndNoDone) {
     EXPECT_TRUE(os.Boxes[0].Owned);
     EXPECT_EQ(os.Operations, std::vector<Operation>{Operation::Open}) << "the patch is not read";
 
-    const Bytes target = FileBuilder().WithData(1, 1, 5, 'v').Build();
+    const Bytes target = File({{1, 1, 5, 'v'}});
     WriteFileBytes("verdata.mul", target);
     os.Boxes.clear();
     EXPECT_FALSE(RunPatch());
@@ -388,7 +319,7 @@ TEST_F(Run, AFileThatCannotBeOpenedOrWrittenEndsTheRunWithItsBoxAndNoDone) {
     os.Boxes.clear();
     os.WriteProtected.clear();
     os.InjectedFault = Fault{1, 5, Operation::Replace};
-    const Bytes patch = FileBuilder().WithData(1, 2, 3, 'p').Build();
+    const Bytes patch = File({{1, 2, 3, 'p'}});
     EXPECT_EQ(Press(target, patch), 0u);
     EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error writing Verdata.mul"});
     EXPECT_TRUE(os.Pauses.empty());
@@ -463,8 +394,8 @@ TEST(ErrorStop, TextFollowsThePatternForNumbersOfOneToFiveDigits) {
 // The Win32 file code itself: sharing and the read-only attribute, as Windows enforces them.
 TEST_F(Run, WindowsSharingAndReadOnlyFilesAreRespected) {
     os.WriteProtected.clear();
-    const Bytes target = FileBuilder().WithData(1, 1, 4, 'a').Build();
-    const Bytes patch = FileBuilder().WithData(1, 2, 3, 'b').Build();
+    const Bytes target = File({{1, 1, 4, 'a'}});
+    const Bytes patch = File({{1, 2, 3, 'b'}});
     WriteFileBytes("verdata.mul", target);
     WriteFileBytes("patchdata.mul", patch);
     const HANDLE holder = ::CreateFileA("verdata.mul", GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -21,12 +21,18 @@ FileBuilder& FileBuilder::Entry(IndexEntry entry) {
     return *this;
 }
 
-FileBuilder& FileBuilder::WithData(std::int32_t fileId, std::int32_t blockId, std::int32_t length,
-                                   unsigned char fill, std::uint32_t extra) {
-    entries_.push_back({fileId, blockId, static_cast<std::int32_t>(data_.size()), length, extra});
-    inDataArea_.push_back(true);
-    data_.insert(data_.end(), static_cast<std::size_t>(length), fill);
+FileBuilder& FileBuilder::With(std::initializer_list<Block> blocks) {
+    for (const Block& block : blocks) {
+        Entry({block.FileId, block.BlockId, static_cast<std::int32_t>(data_.size()), block.Length,
+               block.Extra});
+        inDataArea_.back() = true;
+        data_.insert(data_.end(), static_cast<std::size_t>(block.Length), block.Fill);
+    }
     return *this;
+}
+
+Bytes File(std::initializer_list<Block> blocks) {
+    return FileBuilder().With(blocks).Build();
 }
 
 FileBuilder& FileBuilder::Data(const Bytes& bytes) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,13 @@ namespace quelvane::testing {
 
 using Bytes = std::vector<unsigned char>;
 
+// An entry with data: `Length` bytes of `Fill`, placed in the data area by the builder.
+struct Block {
+    std::int32_t FileId, BlockId, Length;
+    unsigned char Fill;
+    std::uint32_t Extra = 0;
+};
+
 // A file image: the head (the count), the index, then the data area.
 class FileBuilder {
   public:
@@ -20,9 +28,8 @@ class FileBuilder {
     FileBuilder& Count(std::int32_t count);
     // An entry as given, Offset taken literally.
     FileBuilder& Entry(IndexEntry entry);
-    // An entry with `length` bytes of `fill` appended to the data area.
-    FileBuilder& WithData(std::int32_t fileId, std::int32_t blockId, std::int32_t length,
-                          unsigned char fill, std::uint32_t extra = 0);
+    // Entries with their blocks appended to the data area, in turn.
+    FileBuilder& With(std::initializer_list<Block> blocks);
     FileBuilder& Data(const Bytes& bytes);
     Bytes Build() const;
 
@@ -32,6 +39,9 @@ class FileBuilder {
     Bytes data_;
     std::optional<std::int32_t> count_;
 };
+
+// A well-formed file of these entries and blocks.
+Bytes File(std::initializer_list<Block> blocks);
 
 // A written file's entries with their blocks, and the first writing rule it breaks, if any: a
 // count within 0..65535, FileIds up to 33, blocks back to back behind the index in index order,
