@@ -14,6 +14,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace quelvane::testing {
@@ -378,6 +380,20 @@ TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
     std::printf("[ fault injection ] %zu faults injected\n", injected);
     EXPECT_GT(injected, 300u);
 }
+
+#ifndef _WIN32
+// Another process puts a link back under the temporary file's name between the removal of a
+// stale one and the create: the create refuses it, and the file it points to stays as it was.
+TEST_F(Run, ALinkPlantedJustBeforeTheCreateIsNotFollowed) {
+    WriteFileBytes("outside", Bytes(10, 'o'));
+    os.BeforeCreate = [] { ::symlink("outside", "verdata.mul.new"); };
+    const Bytes target = File({{1, 1, 3, 'a'}});
+    EXPECT_EQ(Press(target, File({{1, 2, 3, 'b'}})), 0u);
+    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error writing Verdata.mul"});
+    EXPECT_TRUE(ReadFileBytes("outside") == Bytes(10, 'o'));
+    EXPECT_TRUE(ReadFileBytes("verdata.mul") == target);
+}
+#endif
 
 TEST(ErrorStop, TextFollowsThePatternForNumbersOfOneToFiveDigits) {
     const std::pair<std::uint32_t, const char*> cases[] = {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -70,6 +71,7 @@ class TestPlatform final : public Platform {
     std::set<FileHandle> Live;  // files opened or created here and not yet closed
     // Names that refuse write access, as a read-only file does to anyone but root.
     std::set<std::string> WriteProtected;
+    std::function<void()> BeforeCreate = [] {};  // what another process does just then
 
     std::vector<std::string> BoxTexts() const {
         std::vector<std::string> texts;
@@ -84,6 +86,7 @@ class TestPlatform final : public Platform {
         return Opened(Operation::Open, error, [&] { return os_.OpenExisting(name, mode, error); });
     }
     FileHandle CreateNew(std::string_view name, SystemError* error) override {
+        BeforeCreate();
         return Opened(Operation::Create, error, [&] { return os_.CreateNew(name, error); });
     }
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
