@@ -34,11 +34,6 @@ void PlainPruneTargetDuplicates(std::vector<TableEntry>& target) {
     }
 }
 
-void InsertPatchEntry(std::vector<TableEntry>& target, const std::vector<TableEntry>& patch,
-                      std::size_t patchIndex, std::size_t targetIndex) {
-    target.insert(target.begin() + static_cast<std::ptrdiff_t>(targetIndex), patch[patchIndex]);
-}
-
 void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEntry>& patch) {
     // Replace pass, from the last patch position to the first.
     for (std::size_t a = patch.size(); a-- > 0;) {
@@ -62,7 +57,7 @@ void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEntry>& p
             if (target[i].Entry.FileId != f)
                 continue;
             if (target[i].Entry.BlockId > blockId) {
-                InsertPatchEntry(target, patch, b, i);
+                target.insert(target.begin() + static_cast<std::ptrdiff_t>(i), patch[b]);
                 placed = true;
             } else {
                 sawFileId = true;
@@ -81,7 +76,7 @@ void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEntry>& p
                     }
                 }
             }
-            InsertPatchEntry(target, patch, b, place);
+            target.insert(target.begin() + static_cast<std::ptrdiff_t>(place), patch[b]);
         }
         RemovePosition(patch, b);
     }

@@ -12,9 +12,4 @@ namespace quelvane::testing {
 void PlainPruneTargetDuplicates(std::vector<TableEntry>& target);
 void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEntry>& patch);
 
-// The single placing step of the insert pass: the patch entry at `patchIndex` goes into the
-// target at `targetIndex` (the target's count appends); the patch is left as it was.
-void InsertPatchEntry(std::vector<TableEntry>& target, const std::vector<TableEntry>& patch,
-                      std::size_t patchIndex, std::size_t targetIndex);
-
 }  // namespace quelvane::testing

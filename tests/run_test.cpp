@@ -77,24 +77,6 @@ class Run : public ::testing::Test {
     bool completed = false;
 };
 
-// A written file in short: each entry as "(FileId,BlockId,Offset,Length,Extra)", followed by its
-// block as "<length>*<byte>" when the block is one byte repeated, else as its bytes.
-std::string Render(const WrittenFile& file) {
-    std::string text = file.Broken;
-    for (std::size_t k = 0; k < file.Entries.size(); ++k) {
-        const IndexEntry& e = file.Entries[k];
-        const Bytes& block = file.Blocks[k];
-        text += (text.empty() ? "(" : " (") + std::to_string(e.FileId) + "," +
-                std::to_string(e.BlockId) + "," + std::to_string(e.Offset) + "," +
-                std::to_string(e.Length) + "," + std::to_string(e.Extra) + ")";
-        if (!block.empty() && std::count(block.begin(), block.end(), block[0]) == e.Length)
-            text += std::to_string(e.Length) + "*" + static_cast<char>(block[0]);
-        else
-            text += std::string(block.begin(), block.end());
-    }
-    return text;
-}
-
 struct Case {
     const char* Name;
     Bytes Target, Patch;
@@ -179,12 +161,24 @@ TEST_F(Run, ReadsLaysOutAndWritesByTheFormatsRules) {
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.Name);
         os.Boxes.clear();
+        os.Pauses.clear();
         EXPECT_EQ(Press(c.Target, c.Patch), c.Stop);
-        EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{c.Box});
+        ASSERT_EQ(os.BoxTexts(), std::vector<std::string>{c.Box});
+        // The error stop's box has no owner and no icon; the program's own are the window's.
+        EXPECT_EQ(os.Boxes[0].Caption, c.Stop != 0 ? "Error" : "Quelvane");
+        EXPECT_EQ(os.Boxes[0].Style, c.Stop != 0 ? 0u : completed ? 0x40u : 0x10u);
+        EXPECT_EQ(os.Boxes[0].Owned, c.Stop == 0);
         if (!completed) {
             ExpectUntouched(c.Target, c.Patch);
             continue;
         }
+        // "Done." after the pause; before it one flush of the new file, then the replace.
+        EXPECT_EQ(os.Pauses, std::vector<std::uint32_t>{2500});
+        EXPECT_EQ(os.Boxes[0].PausesBefore, 1u);
+        const auto& ops = os.Operations;
+        EXPECT_EQ(std::count(ops.begin(), ops.end(), Operation::Flush), 1);
+        EXPECT_LT(std::find(ops.begin(), ops.end(), Operation::Flush),
+                  std::find(ops.begin(), ops.end(), Operation::Replace));
         EXPECT_EQ(Render(ParseWrittenFile(ReadFileBytes("verdata.mul"))), c.Written);
         EXPECT_EQ(directory.Names(), kTwoFiles);
         EXPECT_TRUE(os.Live.empty());
@@ -240,91 +234,39 @@ TEST_F(Run, EveryBlockIsCopiedByteForByteOnEveryPath) {
     }
 }
 
+// 65535 entries pass, 65536 do not; nor does a result one byte longer than 2^31 - 1, where 2147
+// entries name one block of 1,000,000 bytes and the last a part of it. A result that passes is
+// stopped at its create, so that nothing that large is written.
 TEST_F(Run, TheLimitsHoldAtTheirExactEdges) {
-    // 65535 entries are written, 65536 refused.
-    for (const std::int32_t targetCount : {65534, 65535}) {
-        FileBuilder target;
-        for (std::int32_t k = 0; k < targetCount; ++k)
-            target.Entry({1, k, -1, 0, 0});
-        const Bytes file = target.Build(), patch = FileBuilder().Entry({2, 0, -1, 0, 0}).Build();
-        os.Boxes.clear();
-        EXPECT_EQ(Press(file, patch), 0u);
-        if (targetCount == 65534) {
-            EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Done."});
-            EXPECT_EQ(Written().Entries.size(), 65535u);
-        } else {
-            EXPECT_EQ(os.BoxTexts(),
-                      std::vector<std::string>{"Error writing Verdata.mul: the result has 65536 "
-                                               "entries, 1 more than the limit of 65535"});
-            ExpectUntouched(file, patch);
-        }
-    }
-    // 2147 entries name one block of 1,000,000 bytes and the last a part of it: the result ends
-    // exactly at byte 2^31 - 1, or one byte later. The accepted one is stopped at its create.
-    for (const std::int32_t last : {440683, 440684}) {
-        FileBuilder target;
-        const std::int32_t data = 4 + 20 * 2148;
-        for (std::int32_t k = 0; k < 2148; ++k)
-            target.Entry({1, k, data, k < 2147 ? 1000000 : last, 0});
-        const Bytes file = target.Data(Bytes(1000000, 'd')).Build(), patch = FileBuilder().Build();
+    const auto table = [](std::int32_t count, std::int32_t last) {
+        FileBuilder file;
+        for (std::int32_t k = 0; k < count; ++k)
+            file.Entry({1, k, last != 0 ? 42964 : -1, k < 2147 ? 1000000 : last, 0});
+        return file.Data(Bytes(last != 0 ? 1000000 : 0, 'd')).Build();
+    };
+    const std::pair<Bytes, std::string> cases[] = {
+        {table(65534, 0), ""},
+        {table(65535, 0), ": the result has 65536 entries, 1 more than the limit of 65535"},
+        {table(2148, 440663), ""},
+        {table(2148, 440664),
+         ": the result would be 2147483648 bytes long, 1 more than the limit "
+         "of 2147483647"}};
+    const Bytes patch = FileBuilder().Entry({2, 0, -1, 0, 0}).Build();
+    for (const auto& [target, limit] : cases) {
         os.Boxes.clear();
         os.InjectedFault = Fault{1, 5, Operation::Create};
-        EXPECT_EQ(Press(file, patch), 0u);
-        EXPECT_EQ(os.BoxTexts(),
-                  std::vector<std::string>{last == 440683
-                                               ? "Error writing Verdata.mul"
-                                               : "Error writing Verdata.mul: the result would be "
-                                                 "2147483648 bytes long, 1 more than the limit of "
-                                                 "2147483647"});
-        ExpectUntouched(file, patch);
+        EXPECT_EQ(Press(target, patch), 0u);
+        EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error writing Verdata.mul" + limit});
+        ExpectUntouched(target, patch);
     }
 }
 
-TEST_F(Run, ACompletedRunFlushesThenReplacesThenPausesThenSaysDone) {
-    EXPECT_EQ(Press(File({{1, 1, 3, 'a'}}), File({{1, 2, 3, 'b'}})), 0u);
-    EXPECT_TRUE(completed);
-    ASSERT_EQ(os.Boxes.size(), 1u);
-    const Box& done = os.Boxes[0];
-    EXPECT_EQ(done.Text, "Done.");
-    EXPECT_EQ(done.Caption, "Quelvane");
-    EXPECT_EQ(done.Style, 0x40u);
-    EXPECT_TRUE(done.Owned);
-    EXPECT_EQ(done.PausesBefore, 1u);
-    EXPECT_EQ(os.Pauses, std::vector<std::uint32_t>{2500});
-    // One flush of the new file, before it replaces the target: on Windows it is the only one.
-    const auto& ops = os.Operations;
-    EXPECT_EQ(std::count(ops.begin(), ops.end(), Operation::Flush), 1);
-    EXPECT_LT(std::find(ops.begin(), ops.end(), Operation::Flush) - ops.begin(),
-              std::find(ops.begin(), ops.end(), Operation::Replace) - ops.begin());
-    EXPECT_EQ(Written().Blocks, (std::vector<Bytes>{Bytes(3, 'a'), Bytes(3, 'b')}));
-}
-
-TEST_F(Run, AFileThatCannotBeOpenedOrWrittenEndsTheRunWithItsBoxAndNoDone) {
-    completed = RunPatch();
-    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error opening Verdata.mul"});
-    EXPECT_EQ(os.Boxes[0].Style, 0x10u);
-    EXPECT_TRUE(os.Boxes[0].Owned);
-    EXPECT_EQ(os.Operations, std::vector<Operation>{Operation::Open}) << "the patch is not read";
-
-    const Bytes target = File({{1, 1, 5, 'v'}});
-    WriteFileBytes("verdata.mul", target);
-    os.Boxes.clear();
+TEST_F(Run, AMissingOrWriteProtectedTargetCannotBeOpened) {
     EXPECT_FALSE(RunPatch());
-    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error opening Patchdata.mul"});
-    EXPECT_TRUE(os.Live.empty()) << "the target is let go";
-
-    os.Boxes.clear();
     os.WriteProtected = {"verdata.mul"};
-    EXPECT_EQ(Press(target, FileBuilder().Build()), 0u);
-    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error opening Verdata.mul"});
-
-    os.Boxes.clear();
-    os.WriteProtected.clear();
-    os.InjectedFault = Fault{1, 5, Operation::Replace};
-    const Bytes patch = File({{1, 2, 3, 'p'}});
+    const Bytes target = File({{1, 1, 5, 'v'}}), patch = FileBuilder().Build();
     EXPECT_EQ(Press(target, patch), 0u);
-    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error writing Verdata.mul"});
-    EXPECT_TRUE(os.Pauses.empty());
+    EXPECT_EQ(os.BoxTexts(), (std::vector<std::string>(2, "Error opening Verdata.mul")));
     ExpectUntouched(target, patch);
 }
 
@@ -355,6 +297,7 @@ TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
                                  (error != 0 ? "system error" : "short") +
                                  (kernelCopy ? ", kernel copy" : ", buffered copy"));
                     os.Boxes.clear();
+                    os.Pauses.clear();
                     os.InjectedFault = Fault{k, error};
                     const std::uint32_t stop = Press(pair.Target, pair.Patch);
                     ++injected;
@@ -373,6 +316,7 @@ TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
                         EXPECT_EQ(box.Text.rfind("Error ", 0), 0u);
                     }
                     ExpectUntouched(pair.Target, pair.Patch);
+                    EXPECT_TRUE(os.Pauses.empty()) << "no pause, so no \"Done.\"";
                 }
             }
         }
