@@ -20,14 +20,10 @@ namespace {
 
 using namespace quelvane::testing;
 
-// Ends the run with the broken invariant's line, for the crash report.
-#define Require(condition)                                                                   \
-    do {                                                                                     \
-        if (!(condition)) {                                                                  \
-            std::fprintf(stderr, "invariant broken at line %d: %s\n", __LINE__, #condition); \
-            std::abort();                                                                    \
-        }                                                                                    \
-    } while (false)
+// A broken invariant ends the run; the crash report names its line.
+#define Require(condition) \
+    if (!(condition))      \
+    std::abort()
 
 bool RunOnce() {
     try {
@@ -64,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const Bytes written = ReadFileBytes("verdata.mul");
-    Require(ParseWrittenFile(written).Broken.empty());
+    Require(Render(written).rfind("broken", 0) != 0);
     // Loaded and written again without a patch (and without pruning, which a file with equal
     // new keys would be changed by), the file comes back byte for byte.
     WriteFileBytes("patchdata.mul", FileBuilder().Build());

@@ -1,6 +1,6 @@
 // The pruning and merging rules applied position by position, exactly as they are stated: scans,
 // removals and one insertion at a time. Slow (quadratic), and kept only as the oracle that the
-// fast engine is checked against.
+// fast engine is checked against (and timed against in bench/).
 #pragma once
 
 #include <vector>
@@ -9,7 +9,57 @@
 
 namespace quelvane::testing {
 
-void PlainPruneTargetDuplicates(std::vector<TableEntry>& target);
-void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEntry>& patch);
+inline bool SameKey(const TableEntry& a, const TableEntry& b) {
+    return EntryKey::Of(a.Entry) == EntryKey::Of(b.Entry);
+}
+
+// From the first position on: an entry with the key of a later one is removed, and the entry
+// that moves into its place is looked at next.
+inline void PlainPruneTargetDuplicates(std::vector<TableEntry>& target) {
+    for (std::size_t i = 0; i + 1 < target.size();) {
+        bool later = false;
+        for (std::size_t j = i + 1; j < target.size() && !later; ++j)
+            later = SameKey(target[i], target[j]);
+        if (later)
+            target.erase(target.begin() + static_cast<std::ptrdiff_t>(i));
+        else
+            ++i;
+    }
+}
+
+inline void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEntry>& patch) {
+    // Replace pass, from the last patch position to the first: a patch entry takes the place of
+    // the first target entry with its key and leaves the patch.
+    for (std::size_t a = patch.size(); a-- > 0;) {
+        for (std::size_t i = 0; i < target.size(); ++i) {
+            if (SameKey(target[i], patch[a])) {
+                target[i] = patch[a];
+                patch.erase(patch.begin() + static_cast<std::ptrdiff_t>(a));
+                break;
+            }
+        }
+    }
+    // Insert pass, from the last patch position to the first: in front of the first entry of its
+    // FileId with a greater BlockId, else behind the last entry of its FileId, else in front of
+    // the first entry with a greater FileId, else at the end.
+    for (std::size_t b = patch.size(); b-- > 0;) {
+        const IndexEntry& entry = patch[b].Entry;
+        // Scanning backwards, the last match found is the first in list order.
+        std::size_t place = target.size(), behindLast = 0, greaterFileId = target.size();
+        for (std::size_t i = target.size(); i-- > 0;) {
+            const IndexEntry& at = target[i].Entry;
+            if (at.FileId == entry.FileId && at.BlockId > entry.BlockId)
+                place = i;
+            if (at.FileId == entry.FileId && behindLast == 0)
+                behindLast = i + 1;
+            if (at.FileId > entry.FileId)
+                greaterFileId = i;
+        }
+        if (place == target.size())
+            place = behindLast != 0 ? behindLast : greaterFileId;
+        target.insert(target.begin() + static_cast<std::ptrdiff_t>(place), patch[b]);
+        patch.erase(patch.begin() + static_cast<std::ptrdiff_t>(b));
+    }
+}
 
 }  // namespace quelvane::testing

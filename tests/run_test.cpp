@@ -66,12 +66,6 @@ class Run : public ::testing::Test {
         EXPECT_TRUE(os.Live.empty());
     }
 
-    WrittenFile Written() const {
-        const WrittenFile written = ParseWrittenFile(ReadFileBytes("verdata.mul"));
-        EXPECT_EQ(written.Broken, "");
-        return written;
-    }
-
     TempDirectory directory;
     TestPlatform os;
     bool completed = false;
@@ -176,19 +170,18 @@ TEST_F(Run, ReadsLaysOutAndWritesByTheFormatsRules) {
         EXPECT_EQ(os.Pauses, std::vector<std::uint32_t>{2500});
         EXPECT_EQ(os.Boxes[0].PausesBefore, 1u);
         const auto& ops = os.Operations;
-        EXPECT_EQ(std::count(ops.begin(), ops.end(), Operation::Flush), 1);
-        EXPECT_LT(std::find(ops.begin(), ops.end(), Operation::Flush),
-                  std::find(ops.begin(), ops.end(), Operation::Replace));
-        EXPECT_EQ(Render(ParseWrittenFile(ReadFileBytes("verdata.mul"))), c.Written);
+        EXPECT_EQ(std::count(ops.begin(), ops.end(), Operation("flush")), 1);
+        EXPECT_LT(std::find(ops.begin(), ops.end(), Operation("flush")),
+                  std::find(ops.begin(), ops.end(), Operation("replace")));
+        EXPECT_EQ(Render(ReadFileBytes("verdata.mul")), c.Written);
         EXPECT_EQ(directory.Names(), kTwoFiles);
         EXPECT_TRUE(os.Live.empty());
     }
 }
 
-// Blocks anywhere in the file (overlapping, inside the index, stored backwards), short ones that
+// Blocks anywhere in the file and in any order (overlapping, inside the index), short ones that
 // are gathered, long ones copied on their own, longer than the copy buffer, tiny ones close
-// enough to share long scattered reads: every byte lands, in the kernel's copy and in the
-// buffered one.
+// enough to share long scattered reads: every byte lands, with the kernel's copy and without.
 TEST_F(Run, EveryBlockIsCopiedByteForByteOnEveryPath) {
     std::mt19937 random(7);
     const auto pick = [&](std::int32_t low, std::int32_t high) {
@@ -199,22 +192,18 @@ TEST_F(Run, EveryBlockIsCopiedByteForByteOnEveryPath) {
         byte = static_cast<unsigned char>(random());
     for (int round = 0; round < 12; ++round) {
         os.KernelCopy = round % 2 == 0;
-        const int count = round % 3 == 1 ? 600 : pick(1, 200);
+        const int count = round % 4 == 1 ? 600 : pick(1, 200);
         const std::int32_t start = 4 + 20 * count;
         const std::int32_t size = start + static_cast<std::int32_t>(area.size());
         FileBuilder target;
         std::vector<std::pair<std::int32_t, std::int32_t>> blocks;  // offset, length
-        std::int32_t backwards = size;
         for (int k = 0; k < count; ++k) {
             const int kind = pick(0, 19);
             std::int32_t length = kind < 15   ? pick(1, 5000)
                                   : kind < 19 ? pick(60000, 300000)
                                               : pick(1 << 20, 3 << 19);
             std::int32_t offset = pick(1, size - length);
-            if (round % 3 == 0 && length < backwards) {
-                backwards -= length;
-                offset = backwards;
-            } else if (round % 3 == 1) {
+            if (round % 4 == 1) {
                 length = pick(1, 16);
                 offset = start + k * 4000;
             }
@@ -222,15 +211,14 @@ TEST_F(Run, EveryBlockIsCopiedByteForByteOnEveryPath) {
             blocks.emplace_back(offset, length);
         }
         const Bytes file = target.Data(area).Build();
+        Bytes expected;
+        for (const auto& [offset, length] : blocks)
+            expected.insert(expected.end(), file.begin() + offset, file.begin() + offset + length);
         ASSERT_EQ(Press(file, FileBuilder().Build()), 0u) << "round " << round;
-        const WrittenFile written = Written();
-        ASSERT_EQ(written.Blocks.size(), blocks.size());
-        for (std::size_t k = 0; k < blocks.size(); ++k) {
-            const auto [offset, length] = blocks[k];
-            ASSERT_TRUE(written.Blocks[k] ==
-                        Bytes(file.begin() + offset, file.begin() + offset + length))
-                << "round " << round << ", block " << k;
-        }
+        // Behind the index, the blocks' bytes back to back, in index order.
+        const Bytes written = ReadFileBytes("verdata.mul");
+        EXPECT_NE(Render(written).rfind("broken", 0), 0u) << "round " << round;
+        ASSERT_TRUE(Bytes(written.begin() + start, written.end()) == expected) << "round " << round;
     }
 }
 
@@ -254,7 +242,7 @@ TEST_F(Run, TheLimitsHoldAtTheirExactEdges) {
     const Bytes patch = FileBuilder().Entry({2, 0, -1, 0, 0}).Build();
     for (const auto& [target, limit] : cases) {
         os.Boxes.clear();
-        os.InjectedFault = Fault{1, 5, Operation::Create};
+        os.InjectedFault = Fault{1, 5, "create"};
         EXPECT_EQ(Press(target, patch), 0u);
         EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error writing Verdata.mul" + limit});
         ExpectUntouched(target, patch);
@@ -275,8 +263,7 @@ TEST_F(Run, AMissingOrWriteProtectedTargetCannotBeOpened) {
 // in its box or in the error stop with the right number, the pair is exactly as it was, and
 // nothing is left behind or open.
 TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
-    const Operation boxed[] = {Operation::Open,    Operation::Create,     Operation::Remove,
-                               Operation::Resolve, Operation::Attributes, Operation::Replace};
+    const std::string boxed = " open create remove resolve attributes replace ";
     std::size_t injected = 0;
     for (const Case& pair : Cases()) {
         for (const bool kernelCopy : {true, false}) {
@@ -287,13 +274,13 @@ TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
             const std::vector<Operation> clean = os.Operations;
             for (std::size_t k = 1; k <= clean.size(); ++k) {
                 const Operation operation = clean[k - 1];
-                const bool moves = operation == Operation::Read || operation == Operation::Write ||
-                                   (operation == Operation::Copy && kernelCopy && kSystemCopies);
+                const bool moves = operation == "read" || operation == "write" ||
+                                   (operation == "copy" && kernelCopy && kSystemCopies);
                 for (const SystemError error : {28u, 0u}) {
                     if (error == 0 && !moves)
                         continue;
                     SCOPED_TRACE(std::string(pair.Name) + ", operation " + std::to_string(k) +
-                                 " (" + OperationName(operation) + "), " +
+                                 " (" + std::string(operation) + "), " +
                                  (error != 0 ? "system error" : "short") +
                                  (kernelCopy ? ", kernel copy" : ", buffered copy"));
                     os.Boxes.clear();
@@ -301,18 +288,17 @@ TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
                     os.InjectedFault = Fault{k, error};
                     const std::uint32_t stop = Press(pair.Target, pair.Patch);
                     ++injected;
-                    ASSERT_TRUE(os.FaultHit);
+                    ASSERT_GE(os.Operations.size(), k) << "the fault was not reached";
                     ASSERT_EQ(os.Boxes.size(), 1u);
                     const Box& box = os.Boxes[0];
                     if (stop != 0) {
-                        EXPECT_EQ(stop, error != 0 ? error
-                                                   : (operation == Operation::Write ? 101u : 100u));
+                        EXPECT_EQ(stop, error != 0 ? error : (operation == "write" ? 101u : 100u));
                         EXPECT_EQ(box.Caption, "Error");
                         EXPECT_EQ(box.Style, 0u);
                         EXPECT_FALSE(box.Owned);
                     } else {
-                        EXPECT_NE(std::find(std::begin(boxed), std::end(boxed), operation),
-                                  std::end(boxed));
+                        EXPECT_NE(boxed.find(" " + std::string(operation) + " "),
+                                  std::string::npos);
                         EXPECT_EQ(box.Text.rfind("Error ", 0), 0u);
                     }
                     ExpectUntouched(pair.Target, pair.Patch);
@@ -371,7 +357,7 @@ TEST_F(Run, WindowsSharingAndReadOnlyFilesAreRespected) {
     completed = RunPatch();
     ::SetFileAttributesA("patchdata.mul", FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Done."}) << "a read-only patch is applied";
-    EXPECT_EQ(Written().Blocks.size(), 2u);
+    EXPECT_EQ(Render(ReadFileBytes("verdata.mul")), "(1,1,44,4,0)4*a (1,2,48,3,0)3*b");
 }
 #endif
 

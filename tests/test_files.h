@@ -81,59 +81,38 @@ inline Bytes File(std::initializer_list<Block> blocks) {
     return FileBuilder().With(blocks).Build();
 }
 
-// A written file's entries with their blocks, and the first writing rule it breaks, if any: a
-// count within 0..65535, FileIds up to 33, blocks back to back behind the index in index order,
-// entries without data at Offset -1 with Length 0, nothing after the last block.
-struct WrittenFile {
-    std::vector<IndexEntry> Entries;
-    std::vector<Bytes> Blocks;
-    std::string Broken;
-};
-
-inline WrittenFile ParseWrittenFile(const Bytes& file) {
-    WrittenFile parsed;
+// A written file in short, checked against the writing rules: each entry as
+// "(FileId,BlockId,Offset,Length,Extra)", then its block as "<length>*<byte>" when it is one byte
+// repeated, else as its bytes. A file that breaks a rule (a count outside 0..65535, a FileId
+// above 33, blocks not back to back behind the index in index order, an entry without data not at
+// Offset -1 with Length 0, bytes after the last block) renders as "broken: " and where.
+inline std::string Render(const Bytes& file) {
     const auto size = static_cast<std::int64_t>(file.size());
     const std::int32_t count = size >= 4 ? ReadInt32(file.data()) : -1;
     std::int64_t next = 4 + 20 * static_cast<std::int64_t>(count);  // where the next block begins
     if (count < 0 || count > 65535 || size < next)
-        parsed.Broken = "no whole head and index";
-    for (std::int32_t k = 0; k < count && parsed.Broken.empty(); ++k) {
+        return "broken: no whole head and index";
+    std::string text;
+    for (std::int32_t k = 0; k < count; ++k) {
         const unsigned char* in = file.data() + 4 + 20 * k;
         const IndexEntry e{ReadInt32(in), ReadInt32(in + 4), ReadInt32(in + 8), ReadInt32(in + 12),
                            ReadUint32(in + 16)};
-        parsed.Entries.push_back(e);
-        parsed.Blocks.emplace_back();
-        if (e.FileId > MaxFileId || (e.Offset == -1 && e.Length != 0)) {
-            parsed.Broken = "entry " + std::to_string(k) + ": a FileId above 33 or a Length";
-        } else if (e.Offset != -1 &&
-                   (e.Offset != next || e.Length <= 0 || next + e.Length > size)) {
-            parsed.Broken = "entry " + std::to_string(k) + ": not where the last block ended";
-        } else if (e.Offset != -1) {
-            parsed.Blocks.back().assign(file.begin() + next, file.begin() + next + e.Length);
-            next += e.Length;
-        }
-    }
-    if (parsed.Broken.empty() && next != size)
-        parsed.Broken = "bytes after the last block";
-    return parsed;
-}
-
-// A written file in short: each entry as "(FileId,BlockId,Offset,Length,Extra)", followed by its
-// block as "<length>*<byte>" when the block is one byte repeated, else as its bytes.
-inline std::string Render(const WrittenFile& file) {
-    std::string text = file.Broken;
-    for (std::size_t k = 0; k < file.Entries.size(); ++k) {
-        const IndexEntry& e = file.Entries[k];
-        const Bytes& block = file.Blocks[k];
-        text += (text.empty() ? "(" : " (") + std::to_string(e.FileId) + "," +
-                std::to_string(e.BlockId) + "," + std::to_string(e.Offset) + "," +
-                std::to_string(e.Length) + "," + std::to_string(e.Extra) + ")";
-        if (!block.empty() && std::count(block.begin(), block.end(), block[0]) == e.Length)
-            text += std::to_string(e.Length) + "*" + static_cast<char>(block[0]);
+        if (e.FileId > MaxFileId || (e.Offset == -1 && e.Length != 0) ||
+            (e.Offset != -1 && (e.Offset != next || e.Length <= 0 || next + e.Length > size)))
+            return "broken: entry " + std::to_string(k);
+        text += (k == 0 ? "(" : " (") + std::to_string(e.FileId) + "," + std::to_string(e.BlockId) +
+                "," + std::to_string(e.Offset) + "," + std::to_string(e.Length) + "," +
+                std::to_string(e.Extra) + ")";
+        if (e.Offset == -1)
+            continue;
+        const auto block = file.begin() + next;
+        if (std::count(block, block + e.Length, *block) == e.Length)
+            text += std::to_string(e.Length) + "*" + static_cast<char>(*block);
         else
-            text += std::string(block.begin(), block.end());
+            text.append(block, block + e.Length);
+        next += e.Length;
     }
-    return text;
+    return next == size ? text : "broken: bytes after the last block";
 }
 
 inline Bytes ReadFileBytes(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/platform.h"
@@ -27,27 +28,9 @@ struct Box {
     std::size_t PausesBefore = 0;
 };
 
-enum class Operation {
-    Open,
-    Create,
-    Read,
-    Write,
-    Copy,
-    Seek,
-    Size,
-    Flush,
-    Close,
-    Attributes,
-    Resolve,
-    Replace,
-    Remove
-};
-inline const char* OperationName(Operation operation) {
-    return std::vector<const char*>{"open",    "create",  "read",  "write", "copy",
-                                    "seek",    "size",    "flush", "close", "attributes",
-                                    "resolve", "replace", "remove"}[static_cast<std::size_t>(
-        operation)];
-}
+// A file operation, by its name: "open", "create", "read", "write", "copy", "seek", "size",
+// "flush", "close", "attributes", "resolve", "replace" or "remove".
+using Operation = std::string_view;
 
 struct Fault {
     std::size_t At = 0;                          // the 1-based number of the operation that fails
@@ -66,7 +49,6 @@ class TestPlatform final : public Platform {
     std::vector<std::uint32_t> Pauses;
     std::vector<Operation> Operations;  // every file operation, in order
     std::optional<Fault> InjectedFault;
-    bool FaultHit = false;
     bool KernelCopy = true;     // false: the in-kernel copy reports itself unsupported
     std::set<FileHandle> Live;  // files opened or created here and not yet closed
     // Names that refuse write access, as a read-only file does to anyone but root.
@@ -74,30 +56,29 @@ class TestPlatform final : public Platform {
     std::function<void()> BeforeCreate = [] {};  // what another process does just then
 
     std::vector<std::string> BoxTexts() const {
-        std::vector<std::string> texts;
-        for (const Box& box : Boxes)
-            texts.push_back(box.Text);
+        std::vector<std::string> texts(Boxes.size());
+        std::transform(Boxes.begin(), Boxes.end(), texts.begin(),
+                       [](auto& box) { return box.Text; });
         return texts;
     }
 
     FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override {
         if (mode == OpenMode::ReadWrite && WriteProtected.count(std::string(name)) != 0)
-            return Opened(Operation::Open, error, [] { return kNoFile; });
-        return Opened(Operation::Open, error, [&] { return os_.OpenExisting(name, mode, error); });
+            return Opened("open", error, [] { return kNoFile; });
+        return Opened("open", error, [&] { return os_.OpenExisting(name, mode, error); });
     }
     FileHandle CreateNew(std::string_view name, SystemError* error) override {
         BeforeCreate();
-        return Opened(Operation::Create, error, [&] { return os_.CreateNew(name, error); });
+        return Opened("create", error, [&] { return os_.CreateNew(name, error); });
     }
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
-        return Faulted(Operation::Read, size, [&](auto n) { return os_.Read(file, buffer, n); });
+        return Faulted("read", size, [&](auto n) { return os_.Read(file, buffer, n); });
     }
     Transfer Write(FileHandle file, const void* buffer, std::uint32_t size) override {
-        return Faulted(Operation::Write, size, [&](auto n) { return os_.Write(file, buffer, n); });
+        return Faulted("write", size, [&](auto n) { return os_.Write(file, buffer, n); });
     }
     Transfer ReadAt(FileHandle file, std::int64_t at, void* buffer, std::uint32_t size) override {
-        return Faulted(Operation::Read, size,
-                       [&](auto n) { return os_.ReadAt(file, at, buffer, n); });
+        return Faulted("read", size, [&](auto n) { return os_.ReadAt(file, at, buffer, n); });
     }
     // Short, a scattered read fills the parts in turn up to half the bytes asked for.
     Transfer ReadScattered(FileHandle file, std::int64_t at, const ReadPart* parts,
@@ -105,7 +86,7 @@ class TestPlatform final : public Platform {
         std::uint32_t total = 0;
         for (std::size_t k = 0; k < count; ++k)
             total += parts[k].Size;
-        return Faulted(Operation::Read, total, [&](std::uint32_t n) {
+        return Faulted("read", total, [&](std::uint32_t n) {
             std::vector<ReadPart> first;
             for (std::size_t k = 0; k < count && n > 0; n -= first.back().Size, ++k)
                 first.push_back({parts[k].Buffer, std::min(parts[k].Size, n)});
@@ -114,36 +95,36 @@ class TestPlatform final : public Platform {
     }
     Transfer CopyRange(FileHandle source, std::int64_t at, FileHandle target,
                        std::uint32_t size) override {
-        return Faulted(Operation::Copy, size, [&](auto n) {
+        return Faulted("copy", size, [&](auto n) {
             return KernelCopy ? os_.CopyRange(source, at, target, n) : Transfer{kCopyUnsupported};
         });
     }
     SystemError Seek(FileHandle file, std::int32_t position) override {
-        return Checked(Operation::Seek, [&] { return os_.Seek(file, position); });
+        return Checked("seek", [&] { return os_.Seek(file, position); });
     }
     SystemError Size(FileHandle file, std::int64_t* size) override {
-        return Checked(Operation::Size, [&] { return os_.Size(file, size); });
+        return Checked("size", [&] { return os_.Size(file, size); });
     }
     SystemError Flush(FileHandle file) override {
-        return Checked(Operation::Flush, [&] { return os_.Flush(file); });
+        return Checked("flush", [&] { return os_.Flush(file); });
     }
     // A failed close still releases the handle, as close(2) and CloseHandle do.
     SystemError Close(FileHandle file) override {
         const SystemError real = os_.Close(file);
         Live.erase(file);
-        return Checked(Operation::Close, [&] { return real; });
+        return Checked("close", [&] { return real; });
     }
     SystemError KeepAttributes(FileHandle model, FileHandle file) override {
-        return Checked(Operation::Attributes, [&] { return os_.KeepAttributes(model, file); });
+        return Checked("attributes", [&] { return os_.KeepAttributes(model, file); });
     }
     SystemError FinalName(std::string_view name, std::string* finalName) override {
-        return Checked(Operation::Resolve, [&] { return os_.FinalName(name, finalName); });
+        return Checked("resolve", [&] { return os_.FinalName(name, finalName); });
     }
     SystemError Replace(std::string_view replacement, std::string_view target) override {
-        return Checked(Operation::Replace, [&] { return os_.Replace(replacement, target); });
+        return Checked("replace", [&] { return os_.Replace(replacement, target); });
     }
     SystemError Remove(std::string_view name) override {
-        return Checked(Operation::Remove, [&] { return os_.Remove(name); });
+        return Checked("remove", [&] { return os_.Remove(name); });
     }
     void ShowMessage(WindowHandle owner, std::string_view text, std::string_view caption,
                      std::uint32_t style) override {
@@ -157,14 +138,11 @@ class TestPlatform final : public Platform {
     // Logs the operation; true when it is the one to fail.
     bool Hit(Operation operation) {
         Operations.push_back(operation);
-        if (!InjectedFault || (InjectedFault->Of && *InjectedFault->Of != operation))
-            return false;
-        const auto number = InjectedFault->Of
-                                ? std::count(Operations.begin(), Operations.end(), operation)
-                                : static_cast<std::ptrdiff_t>(Operations.size());
-        const bool hit = static_cast<std::size_t>(number) == InjectedFault->At;
-        FaultHit = FaultHit || hit;
-        return hit;
+        const auto& f = InjectedFault;
+        const auto number = f && f->Of ? std::count(Operations.begin(), Operations.end(), *f->Of)
+                                       : static_cast<std::ptrdiff_t>(Operations.size());
+        return f && f->Of.value_or(operation) == operation &&
+               static_cast<std::size_t>(number) == f->At;
     }
     template <typename Call>
     SystemError Checked(Operation operation, Call call) {
