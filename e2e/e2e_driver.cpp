@@ -1,8 +1,6 @@
-// Starts quelvane.exe in fresh directories and works its real window: its look, keys, the close
-// box, the boxes, full runs, a target held by another program.
-// Usage: quelvane_e2e_driver PATH\TO\quelvane.exe
-//        quelvane_e2e_driver --press PATH\TO\quelvane.exe   (one press of "Go!" in the current
-//        directory; prints the box, the time from the press to it and the peak working set)
+// Works quelvane.exe through its real window, as any other program would, in fresh directories.
+// Usage: quelvane_e2e_driver [--press] PATH\TO\quelvane.exe (--press: one press of "Go!" in the
+// current directory, reporting the box, the time to it and the peak working set).
 #include <windows.h>
 // psapi.h needs windows.h first.
 #include <psapi.h>
@@ -19,8 +17,7 @@ namespace {
 
 std::string exePath;
 
-// The driver works quelvane.exe through its real window, as any other program would. Timeouts
-// are generous: under emulation everything is slow.
+// Generous: under emulation everything is slow.
 constexpr DWORD kTimeoutMs = 120000;
 
 template <typename Predicate>
@@ -52,7 +49,6 @@ std::string BoxText(HWND box) {
     return text;
 }
 
-// Presses the box's OK.
 void Dismiss(HWND box) {
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
@@ -99,7 +95,6 @@ class Program {
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    // Whether the process started and showed its window with the button.
     bool Started() const { return window_ != nullptr && Button() != nullptr; }
     HWND Window() const { return window_; }
     HWND Button() const { return ::FindWindowExA(window_, nullptr, "Button", nullptr); }
@@ -117,23 +112,14 @@ class Program {
 
     // A visible dialog box of this process, or null.
     HWND FindBox() const {
-        struct Search {
-            DWORD Pid;
-            HWND Found;
-        } search{process_.dwProcessId, nullptr};
-        ::EnumWindows(
-            [](HWND candidate, LPARAM data) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(data);
-                DWORD pid = 0;
-                ::GetWindowThreadProcessId(candidate, &pid);
-                if (pid != s->Pid || ClassOf(candidate) != "#32770" ||
-                    !::IsWindowVisible(candidate))
-                    return TRUE;
-                s->Found = candidate;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.Found;
+        HWND box = nullptr;
+        while ((box = ::FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr) {
+            DWORD pid = 0;
+            ::GetWindowThreadProcessId(box, &pid);
+            if (pid == process_.dwProcessId && ::IsWindowVisible(box))
+                return box;
+        }
+        return nullptr;
     }
     HWND WaitForBox(DWORD timeoutMs = kTimeoutMs) const {
         HWND box = nullptr;
@@ -146,8 +132,8 @@ class Program {
     HWND window_ = nullptr;
 };
 
-// A box of the program: owned by the main window, caption "Quelvane", the text given, an icon
-// (which icon the unit tests check: icon handles cannot be compared across processes).
+// A box of the program, owned by its window, with an icon (icon handles of other processes
+// cannot be compared: which icon the unit tests check).
 void ExpectBox(const Program& program, HWND box, const std::string& text) {
     ASSERT_NE(box, nullptr) << "no box for \"" << text << "\"";
     EXPECT_EQ(TextOf(box), "Quelvane");
@@ -216,10 +202,8 @@ TEST_F(EndToEnd, AClickPatchesAndSaysDoneAfterThePause) {
     EXPECT_EQ(directory.Names(), (std::vector<std::string>{"patchdata.mul", "verdata.mul"}));
 }
 
-// Another program reads the target, sharing read and write but not delete, as a virus scanner
-// or an indexer does: a hold that ends within about 2 s only delays the replace; a longer one
-// ends the run in "Error writing Verdata.mul", with no pause and no "Done.", the files as they
-// were, and the window open for another try.
+// Another program holds the target (sharing read and write, not delete) as a virus scanner
+// does: a hold of 0.7 s delays the replace; a long one refuses it, the window stays.
 TEST_F(EndToEnd, AShortHoldOnTheTargetDelaysTheReplaceALongOneRefusesIt) {
     const Bytes target = File({{1, 1, 3, 'a'}});
     const Bytes patch = File({{1, 2, 1, 'P'}});

@@ -1,6 +1,5 @@
-# Sourced by scripts/e2e.sh: a link planted under the temporary file's name, pointing outside the
-# directory (Wine shows it as a file). The outside file stays as it was, and the run patches
-# verdata.mul as the native build does, leaving nothing else.
+# Sourced by scripts/e2e.sh: a link planted as the temporary file, to a file outside (Wine shows
+# it as a file), is not followed, and the run patches verdata.mul as the native build does.
 work="$(mktemp -d)"
 mkdir "$work/run" "$work/native"
 "$root/build/native/bench/quelvane-workload" demo "$work/run" >/dev/null

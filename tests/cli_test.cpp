@@ -1,5 +1,5 @@
-// The built native program, run for real: its arguments, and presses of "Go!" through standard
-// input on real directories with links, owners, hard links and leftovers of earlier runs.
+// The built native program, run for real: its arguments, and presses of "Go!" on standard input
+// in directories with links, owners, hard links and leftovers of earlier runs.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,8 +47,7 @@ std::string Attributes(const std::string& path) {
            std::to_string(status.st_gid) + "]";
 }
 
-// Every name below the current directory with its link's destination, or its content and
-// attributes.
+// Every name below the current directory: a link's destination, a file's content and attributes.
 std::map<std::string, std::string> Listing() {
     std::map<std::string, std::string> listing;
     for (const auto& entry : fs::recursive_directory_iterator(".")) {
@@ -82,10 +81,9 @@ TEST(Cli, ArgumentsAreAnsweredAsALinuxProgramDoesAndTouchNoFile) {
     }
 }
 
-// Each case lays out `work/` (where the program runs) and whatever else it needs under a fresh
-// directory, then presses "Go!". Afterwards the file the user meant (`Real`) holds the result
-// (or is unchanged, when the run fails), every other file and link is as it was, and no
-// temporary file is left anywhere.
+// Each case lays out `work/`, where the program runs, and more; then presses "Go!". Afterwards
+// the file the user meant holds the result (unless the run fails), all else is as it was, and
+// no temporary file is left anywhere.
 TEST(Cli, APressPatchesTheFileTheUserMeantAndNothingElse) {
     Bytes patched;  // the result, from a plain run
     {
@@ -137,7 +135,6 @@ TEST(Cli, APressPatchesTheFileTheUserMeantAndNothingElse) {
             ::chmod(c.Real.c_str(), c.Bits);
         }
         ASSERT_EQ(std::system(c.Lay.c_str()), 0);
-        // Everything there is, links as links, before the run but for the temporary file.
         std::map<std::string, std::string> before = Listing();
         before.erase("work/verdata.mul.new");
         const std::string kept = Attributes(c.Real);

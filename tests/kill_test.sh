@@ -9,11 +9,10 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/pair" "$work/run"
 "$2" many "$work/pair" >/dev/null
 fail() { echo "kill test: $*" >&2; exit 1; }
-fresh_copy() { cp "$work/pair/verdata.mul" "$work/pair/patchdata.mul" "$work/run/"; }
 press() { (cd "$work/run" && printf '\n' | "$quelvane" >/dev/null); }
 
 old=$(cksum <"$work/pair/verdata.mul")
-fresh_copy
+cp "$work/pair/"*.mul "$work/run/"
 start=$(date +%s%N)
 press || fail "the clean run failed"
 work_ms=$(( ($(date +%s%N) - start) / 1000000 - 2500 ))
@@ -22,7 +21,7 @@ new=$(cksum <"$work/run/verdata.mul")
 RANDOM=20261206
 saw_old=0 saw_new=0
 for round in $(seq 20); do
-    fresh_copy
+    cp "$work/pair/"*.mul "$work/run/"
     (cd "$work/run" && exec "$quelvane" < <(printf '\n') >/dev/null) &
     delay=$(( RANDOM % (work_ms * 3 / 2 + 200) ))
     sleep "$((delay / 1000)).$(printf %03d $((delay % 1000)))"

@@ -1,5 +1,4 @@
-// Pruning and merging: the fast engine against the plain rules, applied position by position,
-// on thousands of random table pairs. (A worked example of the rules runs with the whole runs.)
+// Pruning and merging: the fast engine against the plain rules on thousands of random pairs.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -11,8 +10,7 @@
 namespace quelvane::testing {
 namespace {
 
-// Random tables from small key ranges, so that duplicates are common, with negative ids, entries
-// with and without data, sorted or not. Each entry's Extra is a distinct tag.
+// Small key ranges, so that duplicates are common; negative ids; sorted or not; distinct Extras.
 class RandomTables {
   public:
     explicit RandomTables(std::uint32_t seed) : random_(seed) {}
@@ -43,29 +41,24 @@ class RandomTables {
     SourceFile source_{kNoFile, 0};
 };
 
+// On every third pair the merge also takes the target unpruned: the first entry with a key is
+// the one replaced.
 TEST(PruneAndMerge, MatchThePlainRulesOnRandomTables) {
-    for (std::uint32_t seed = 1; seed <= 5000; ++seed) {
+    for (std::uint32_t seed = 1; seed <= 6000; ++seed) {
         RandomTables random(seed);
         const auto target = random.Draw(seed % 7 == 0 ? 3 : 40, 0);
         const auto patch = random.Draw(seed % 11 == 0 ? 2 : 30, 1000);
         auto expectedTarget = target, expectedPatch = patch;
-        PlainPruneTargetDuplicates(expectedTarget);
         EntryTable fastTarget{target, {}}, fastPatch{patch, {}};
-        PruneTargetDuplicates(fastTarget);
-        ASSERT_EQ(fastTarget.Entries, expectedTarget) << "prune differs, seed " << seed;
+        if (seed % 3 != 0) {
+            PlainPruneTargetDuplicates(expectedTarget);
+            PruneTargetDuplicates(fastTarget);
+            ASSERT_EQ(fastTarget.Entries, expectedTarget) << "prune differs, seed " << seed;
+        }
         PlainMergePatch(expectedTarget, expectedPatch);
         MergePatch(fastTarget, fastPatch);
         ASSERT_EQ(fastTarget.Entries, expectedTarget) << "merge differs, seed " << seed;
         ASSERT_EQ(fastPatch.Count(), 0u);
-    }
-    // The merge on targets that were never pruned: the first entry with a key is replaced.
-    for (std::uint32_t seed = 1; seed <= 2000; ++seed) {
-        RandomTables random(seed * 7919u);
-        auto expectedTarget = random.Draw(30, 0), expectedPatch = random.Draw(20, 1000);
-        EntryTable target{expectedTarget, {}}, patch{expectedPatch, {}};
-        PlainMergePatch(expectedTarget, expectedPatch);
-        MergePatch(target, patch);
-        ASSERT_EQ(target.Entries, expectedTarget) << "unpruned, seed " << seed;
     }
 }
 

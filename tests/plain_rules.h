@@ -1,6 +1,5 @@
-// The pruning and merging rules applied position by position, exactly as they are stated: scans,
-// removals and one insertion at a time. Slow (quadratic), and kept only as the oracle that the
-// fast engine is checked against (and timed against in bench/).
+// The pruning and merging rules applied position by position, as they are stated: the slow
+// oracle that the fast engine is checked (and in bench/, timed) against.
 #pragma once
 
 #include <vector>
@@ -13,8 +12,7 @@ inline bool SameKey(const TableEntry& a, const TableEntry& b) {
     return EntryKey::Of(a.Entry) == EntryKey::Of(b.Entry);
 }
 
-// From the first position on: an entry with the key of a later one is removed, and the entry
-// that moves into its place is looked at next.
+// An entry with the key of a later one is removed; the one that moves up is looked at next.
 inline void PlainPruneTargetDuplicates(std::vector<TableEntry>& target) {
     for (std::size_t i = 0; i + 1 < target.size();) {
         bool later = false;
@@ -28,8 +26,7 @@ inline void PlainPruneTargetDuplicates(std::vector<TableEntry>& target) {
 }
 
 inline void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEntry>& patch) {
-    // Replace pass, from the last patch position to the first: a patch entry takes the place of
-    // the first target entry with its key and leaves the patch.
+    // From the last patch entry to the first: it takes the place of the first with its key.
     for (std::size_t a = patch.size(); a-- > 0;) {
         for (std::size_t i = 0; i < target.size(); ++i) {
             if (SameKey(target[i], patch[a])) {
@@ -39,9 +36,8 @@ inline void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEn
             }
         }
     }
-    // Insert pass, from the last patch position to the first: in front of the first entry of its
-    // FileId with a greater BlockId, else behind the last entry of its FileId, else in front of
-    // the first entry with a greater FileId, else at the end.
+    // From the last left to the first: in front of the first of its FileId with a greater
+    // BlockId, else behind the last of its FileId, else in front of a greater FileId, else last.
     for (std::size_t b = patch.size(); b-- > 0;) {
         const IndexEntry& entry = patch[b].Entry;
         // Scanning backwards, the last match found is the first in list order.

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The Windows release: two clones of this repository in different directories build the same ZIP
-# byte for byte, its SHA-256 file matches, and the exe in it says what it needs and holds only
-# what it should. Leaves that exe in OUT_DIR for the window tests.
-# Usage: tests/release_test.sh OUT_DIR
+# The release: two clones in different directories build the same ZIP, its sums match, and its
+# exe declares what it needs. Leaves the exe in OUT_DIR. Usage: tests/release_test.sh OUT_DIR
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$(realpath -m "$1")"

@@ -1,5 +1,4 @@
-// Whole runs, as one press of "Go!" makes them, on real files in a fresh directory: the boxes,
-// the pause, the error stop's number and what the files hold afterwards.
+// Whole runs, as a press of "Go!" makes them, on real files: boxes, pause, stop, files after.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -40,21 +39,10 @@ class Run : public ::testing::Test {
     }
     void TearDown() override { SetBoxOwner(kNoWindow); }
 
-    // Writes the pair and presses "Go!" once. Returns the error stop's number, or 0.
     std::uint32_t Press(const Bytes& target, const Bytes& patch) {
         WriteFileBytes("verdata.mul", target);
         WriteFileBytes("patchdata.mul", patch);
-        os.Operations.clear();
-        completed = false;
-        try {
-            completed = RunPatch();
-            return 0;
-        } catch (const ProcessEnded& end) {
-            // The process would end here: the test lets go of the tables without the checks.
-            TargetTable = EntryTable{};
-            PatchTable = EntryTable{};
-            return end.ExitCode;
-        }
+        return os.Press(completed);
     }
 
     // After a run that did not complete: the pair as it was, nothing else, nothing open.
@@ -82,9 +70,7 @@ struct Case {
 std::vector<Case> Cases() {
     const Bytes good = File({{1, 1, 10, 'a'}, {1, 2, 10, 'b'}});
     const Bytes empty = FileBuilder().Build();
-    // The last of the target's equal keys stays; the first of the patch's replaces it; new
-    // entries go in front of the first greater BlockId of their FileId, behind its last, or in
-    // front of the first greater FileId; equal new keys side by side, the later first.
+    // Each rule of pruning, replacing and placing new entries, and equal new keys reversed.
     const Bytes rulesTarget =
         FileBuilder()
             .With({{1, 1, 1, 'a', 1}, {1, 1, 2, 'b', 2}, {1, 4, 1, 'c', 3}, {2, 3, 2, 'd', 4}})
@@ -158,7 +144,6 @@ TEST_F(Run, ReadsLaysOutAndWritesByTheFormatsRules) {
         os.Pauses.clear();
         EXPECT_EQ(Press(c.Target, c.Patch), c.Stop);
         ASSERT_EQ(os.BoxTexts(), std::vector<std::string>{c.Box});
-        // The error stop's box has no owner and no icon; the program's own are the window's.
         EXPECT_EQ(os.Boxes[0].Caption, c.Stop != 0 ? "Error" : "Quelvane");
         EXPECT_EQ(os.Boxes[0].Style, c.Stop != 0 ? 0u : completed ? 0x40u : 0x10u);
         EXPECT_EQ(os.Boxes[0].Owned, c.Stop == 0);
@@ -179,9 +164,8 @@ TEST_F(Run, ReadsLaysOutAndWritesByTheFormatsRules) {
     }
 }
 
-// Blocks anywhere in the file and in any order (overlapping, inside the index), short ones that
-// are gathered, long ones copied on their own, longer than the copy buffer, tiny ones close
-// enough to share long scattered reads: every byte lands, with the kernel's copy and without.
+// Blocks anywhere, in any order, short (gathered), long, longer than the buffer, tiny and close
+// (long scattered reads): every byte lands, with the kernel's copy and without.
 TEST_F(Run, EveryBlockIsCopiedByteForByteOnEveryPath) {
     std::mt19937 random(7);
     const auto pick = [&](std::int32_t low, std::int32_t high) {
@@ -215,16 +199,14 @@ TEST_F(Run, EveryBlockIsCopiedByteForByteOnEveryPath) {
         for (const auto& [offset, length] : blocks)
             expected.insert(expected.end(), file.begin() + offset, file.begin() + offset + length);
         ASSERT_EQ(Press(file, FileBuilder().Build()), 0u) << "round " << round;
-        // Behind the index, the blocks' bytes back to back, in index order.
         const Bytes written = ReadFileBytes("verdata.mul");
         EXPECT_NE(Render(written).rfind("broken", 0), 0u) << "round " << round;
         ASSERT_TRUE(Bytes(written.begin() + start, written.end()) == expected) << "round " << round;
     }
 }
 
-// 65535 entries pass, 65536 do not; nor does a result one byte longer than 2^31 - 1, where 2147
-// entries name one block of 1,000,000 bytes and the last a part of it. A result that passes is
-// stopped at its create, so that nothing that large is written.
+// 65535 entries pass, 65536 do not; a result ending at byte 2^31 - 1 passes, one byte more does
+// not. What passes is stopped at its create, so that nothing that large is written.
 TEST_F(Run, TheLimitsHoldAtTheirExactEdges) {
     const auto table = [](std::int32_t count, std::int32_t last) {
         FileBuilder file;
@@ -258,10 +240,8 @@ TEST_F(Run, AMissingOrWriteProtectedTargetCannotBeOpened) {
     ExpectUntouched(target, patch);
 }
 
-// Every I/O operation of each completed run above, failed in turn with a system error and,
-// where it moves bytes, as a short transfer, with the kernel's copy and without: the run ends
-// in its box or in the error stop with the right number, the pair is exactly as it was, and
-// nothing is left behind or open.
+// Every I/O operation of each completed run above fails in turn, with a system error and, where
+// it moves bytes, short: a box or the right error stop, and the pair exactly as it was.
 TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
     const std::string boxed = " open create remove resolve attributes replace ";
     std::size_t injected = 0;
@@ -312,8 +292,7 @@ TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
 }
 
 #ifndef _WIN32
-// Another process puts a link back under the temporary file's name between the removal of a
-// stale one and the create: the create refuses it, and the file it points to stays as it was.
+// A link put back under the temporary file's name just before the create is not followed.
 TEST_F(Run, ALinkPlantedJustBeforeTheCreateIsNotFollowed) {
     WriteFileBytes("outside", Bytes(10, 'o'));
     os.BeforeCreate = [] { ::symlink("outside", "verdata.mul.new"); };
@@ -337,7 +316,6 @@ TEST(ErrorStop, TextFollowsThePatternForNumbersOfOneToFiveDigits) {
 }
 
 #ifdef _WIN32
-// The Win32 file code itself: sharing and the read-only attribute, as Windows enforces them.
 TEST_F(Run, WindowsSharingAndReadOnlyFilesAreRespected) {
     os.WriteProtected.clear();
     const Bytes target = File({{1, 1, 4, 'a'}});

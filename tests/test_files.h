@@ -1,5 +1,4 @@
-// Files for tests: indexed data files built byte by byte, written files read back against the
-// writing rules, and a fresh working directory.
+// Data files built byte by byte, written ones read back by the rules, a fresh directory.
 #pragma once
 
 #include <algorithm>
@@ -30,7 +29,6 @@ struct Block {
 // A file image: the head (the count), the index, then the data area.
 class FileBuilder {
   public:
-    // The count written in the head; by default the number of entries.
     FileBuilder& Count(std::int32_t count) {
         count_ = count;
         return *this;
@@ -40,7 +38,6 @@ class FileBuilder {
         entries_.push_back({entry, false});
         return *this;
     }
-    // Entries with their blocks appended to the data area, in turn.
     FileBuilder& With(std::initializer_list<Block> blocks) {
         for (const Block& b : blocks) {
             const auto at = static_cast<std::int32_t>(data_.size());
@@ -76,7 +73,6 @@ class FileBuilder {
     std::optional<std::int32_t> count_;
 };
 
-// A well-formed file of these entries and blocks.
 inline Bytes File(std::initializer_list<Block> blocks) {
     return FileBuilder().With(blocks).Build();
 }
@@ -146,7 +142,6 @@ class TempDirectory {
     TempDirectory(const TempDirectory&) = delete;
     TempDirectory& operator=(const TempDirectory&) = delete;
     const std::string& Path() const { return path_; }
-    // The names in the directory, sorted.
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(path_))

@@ -1,7 +1,5 @@
-// The test platform: the real one of this build, seen through a decorator that logs every file
-// operation, fails a chosen one (with a system error, or as a short transfer), records boxes and
-// pauses, and turns the end of the process into a ProcessEnded exception, so that a test can look
-// at the real files that an error stop leaves behind.
+// The real platform behind a decorator that logs every file operation, fails a chosen one, keeps
+// the boxes and pauses, and throws ProcessEnded where the process would end.
 #pragma once
 
 #include <algorithm>
@@ -13,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/entry_table.h"
+#include "shell/run_patch.h"
 #include "support/platform.h"
 
 namespace quelvane::testing {
@@ -54,6 +54,20 @@ class TestPlatform final : public Platform {
     // Names that refuse write access, as a read-only file does to anyone but root.
     std::set<std::string> WriteProtected;
     std::function<void()> BeforeCreate = [] {};  // what another process does just then
+
+    // One press of "Go!": the error stop's number, or 0. After a stop the tables are let go.
+    std::uint32_t Press(bool& completed) {
+        Operations.clear();
+        completed = false;
+        try {
+            completed = RunPatch();
+            return 0;
+        } catch (const ProcessEnded& end) {
+            TargetTable = EntryTable{};
+            PatchTable = EntryTable{};
+            return end.ExitCode;
+        }
+    }
 
     std::vector<std::string> BoxTexts() const {
         std::vector<std::string> texts(Boxes.size());
@@ -135,7 +149,6 @@ class TestPlatform final : public Platform {
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override { throw ProcessEnded{exitCode}; }
 
   private:
-    // Logs the operation; true when it is the one to fail.
     bool Hit(Operation operation) {
         Operations.push_back(operation);
         const auto& f = InjectedFault;
@@ -160,8 +173,7 @@ class TestPlatform final : public Platform {
             Live.insert(file);
         return file;
     }
-    // A faulted transfer reports the system's error, or moves half of what was asked for, so
-    // always at least one byte less. `transfer(size)` does the real one.
+    // A faulted transfer fails with the error, or moves half (always at least one byte short).
     template <typename Call>
     Transfer Faulted(Operation operation, std::uint32_t size, Call transfer) {
         if (Hit(operation))
