@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: native, sanitizers, the Windows tests under Wine, the
-# end-to-end tests through the real window under Wine and Xvfb, fuzzing, valgrind, the kill test.
+# Builds everything and runs every test: native, sanitizers, the Windows release and its checks,
+# the Windows tests under Wine, the end-to-end tests through the real window under Wine and Xvfb,
+# valgrind, the kill test, fuzzing, and the tests' share of the code.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -18,28 +19,16 @@ cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan -j"$jobs"
 ctest --preset native-asan
 
-step "win32: the product, quelvane.exe"
+step "win32: the product's build, and its release: reproducible, with manifest and headers"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j"$jobs"
-exe=build/win32/quelvane.exe
-imports=$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | sort | tr '\n' ' ')
-echo "quelvane.exe: $(i686-w64-mingw32-objdump -f "$exe" | awk '/file format/ {print $4}'), imports: $imports"
-for dll in $imports; do
-    case "$dll" in KERNEL32.dll|USER32.dll|GDI32.dll|msvcrt.dll) ;;
-        *) echo "quelvane.exe imports $dll, which is not a system DLL" >&2; exit 1 ;;
-    esac
-done
-headers=$(i686-w64-mingw32-objdump -p "$exe")
-resources=$(strings -el "$exe")
-grep -q "Subsystem.*(Windows GUI)" <<<"$headers" || { echo "quelvane.exe is not a GUI program" >&2; exit 1; }
-grep -q MAINICON <<<"$resources" || { echo "quelvane.exe has no MAINICON" >&2; exit 1; }
-grep -q "ProductName" <<<"$resources" || { echo "quelvane.exe has no version info" >&2; exit 1; }
+tests/release_test.sh build/release-check
 
 # Wine runs the 32-bit exe only where this machine can execute 32-bit x86 code at all.
 if timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1; then
     step "win32: unit tests and end-to-end under 32-bit Wine"
     ctest --preset win32
-    scripts/e2e.sh build/win32 32
+    QUELVANE_EXE=build/release-check/quelvane.exe scripts/e2e.sh build/win32 32
 else
     step "win64: this machine cannot execute 32-bit x86 code (the 32-bit Wine loader fails);"
     echo "running the same Windows sources, built for 64-bit, under 64-bit Wine instead"
@@ -65,4 +54,7 @@ if command -v clang++ >/dev/null; then
     cmake --build --preset fuzz -j"$jobs"
     scripts/fuzz.sh "${QUELVANE_FUZZ_SECONDS:-60}"
 fi
+step "the tests' share of the code"
+scripts/test-share.sh
+
 step "all tests passed"
