@@ -101,7 +101,7 @@ inline std::string Render(const Bytes& file) {
                 std::to_string(e.Extra) + ")";
         if (e.Offset == -1)
             continue;
-        const auto block = file.begin() + next;
+        const auto block = file.begin() + static_cast<std::ptrdiff_t>(next);
         if (std::count(block, block + e.Length, *block) == e.Length)
             text += std::to_string(e.Length) + "*" + static_cast<char>(*block);
         else
