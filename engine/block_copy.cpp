@@ -14,8 +14,9 @@ namespace {
 // Large enough that the system's per-call cost disappears behind the bytes moved, small enough
 // for the memory of a 32-bit process to stay flat.
 constexpr std::uint32_t kBufferSize = 1u << 20;
-// The in-kernel copy moves at most this much per call, so no count overflows 32 bits.
-constexpr std::uint32_t kKernelChunk = 1u << 30;
+// The in-kernel copy moves at most this much per call, as the buffered copy does: the calls cost
+// nothing beside the bytes, and no count comes near 32 bits.
+constexpr std::uint32_t kKernelChunk = kBufferSize;
 // Ranges at least this long are copied on their own. Shorter ones are gathered: a table of many
 // small scattered blocks then costs a few large reads and writes instead of a call per block.
 constexpr std::int64_t kGatherBelow = 64 * 1024;
