@@ -158,26 +158,22 @@ class Win32Platform final : public Platform {
     }
 
     // Windows removes a link itself, but Wine shows a Unix symbolic link as the file it points to
-    // and would delete that file instead. So an empty file of this program's own is first moved
-    // over the name, which replaces whatever the name was, a link included, as a name; then that
-    // file is deleted.
+    // (or, dangling, as nothing) and would delete that file instead. So an empty file of this
+    // program's own is first moved over the name, which replaces whatever the name was, a link
+    // included, as a name; then that file is deleted. A name that did not exist is no error.
     SystemError Remove(std::string_view name) override {
         const std::string path(name), cover = path + ".gone";
-        if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            const SystemError error = LastError();
-            return error == ERROR_FILE_NOT_FOUND ? 0 : error;
-        }
         const HANDLE empty = ::CreateFileA(cover.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                            FILE_ATTRIBUTE_NORMAL, nullptr);
         if (empty == INVALID_HANDLE_VALUE)
             return LastError();
         ::CloseHandle(empty);
-        if (::MoveFileExA(cover.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
-            const SystemError error = LastError();
-            ::DeleteFileA(cover.c_str());
-            return error;
-        }
-        return ::DeleteFileA(path.c_str()) == 0 ? LastError() : 0;
+        const bool covered =
+            ::MoveFileExA(cover.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+        const SystemError error = covered ? 0 : LastError();
+        if (::DeleteFileA((covered ? path : cover).c_str()) == 0 && error == 0)
+            return LastError();
+        return error;
     }
 
     void ShowMessage(WindowHandle owner, std::string_view text, std::string_view caption,
