@@ -61,9 +61,15 @@ std::string DisplayName(std::string_view fileName) {
 
 bool LoadEntryTable(std::string_view fileName, std::string_view openErrorText, EntryTable& table,
                     OpenMode mode) {
+    return LoadEntryTable(FinalPlace{kCurrentDirectory, std::string(fileName)}, fileName,
+                          openErrorText, table, mode);
+}
+
+bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
+                    std::string_view openErrorText, EntryTable& table, OpenMode mode) {
     ReleaseTable(table);  // each load builds its table afresh
     SystemError openError = 0;
-    const FileHandle handle = Os().OpenExisting(fileName, mode, &openError);
+    const FileHandle handle = Os().OpenExisting(file.Directory, file.Name, mode, &openError);
     if (handle == kNoFile) {
         ShowErrorBox(openErrorText);
         return false;

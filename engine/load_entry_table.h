@@ -7,7 +7,7 @@
 
 namespace quelvane {
 
-// Loads `fileName` into `table`: the kept entries in index order, each with the place of its
+// Loads `fileName` (in the current directory) into `table`: the kept entries in index order, each with the place of its
 // block, and the file held open for the blocks to be copied from later.
 //
 // Returns false, after showing one box, when the file cannot be opened (`openErrorText`) or is
@@ -16,6 +16,9 @@ namespace quelvane {
 // any block, or a block at a negative position, ends in the error stop, as any failed read does.
 bool LoadEntryTable(std::string_view fileName, std::string_view openErrorText, EntryTable& table,
                     OpenMode mode = OpenMode::ReadWrite);
+// The same for the file at `file`, which the boxes call `fileName`.
+bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
+                    std::string_view openErrorText, EntryTable& table, OpenMode mode);
 
 // "verdata.mul" -> "Verdata.mul": how the boxes spell a file's name.
 std::string DisplayName(std::string_view fileName);

@@ -58,16 +58,16 @@ bool Refuse(EntryTable& target, EntryTable& patch, std::string_view text) {
 }
 
 // Gives up the temporary file after a refused step: it goes, and the target stays as it was.
-void Abandon(FileHandle file, const std::string& temporaryName) {
+void Abandon(FileHandle file, const FinalPlace& temporary) {
     if (file != kNoFile)
         (void)Os().Close(file);
-    (void)Os().Remove(temporaryName);
+    (void)Os().Remove(temporary.Directory, temporary.Name);
     ForgetRemoveOnErrorStop();
 }
 
 }  // namespace
 
-bool WriteTargetFile(EntryTable& target, EntryTable& patch) {
+bool WriteTargetFile(EntryTable& target, EntryTable& patch, const FinalPlace& place) {
     // The target's own file, loaded first and still open: the new file takes its attributes.
     const FileHandle model = target.Sources.empty() ? kNoFile : target.Sources.front()->Handle;
     MergePatch(target, patch);
@@ -76,21 +76,19 @@ bool WriteTargetFile(EntryTable& target, EntryTable& patch) {
     }
     AssignOffsets(target);
 
-    // The new file goes beside the file that "verdata.mul" finally stands for. It is created
-    // only where nothing of its name exists, so no file or link planted under that name is ever
-    // followed; a stale one from an earlier crash is removed first, as a name.
-    std::string targetName;
-    if (Os().FinalName(kTargetFileName, &targetName) != 0)
-        return Refuse(target, patch, kWriteErrorText);
-    const std::string temporaryName = targetName + std::string(kTemporarySuffix);
-    const FileHandle file =
-        Os().Remove(temporaryName) == 0 ? Os().CreateNew(temporaryName, nullptr) : kNoFile;
+    // The new file goes beside the target, in the directory held since the target was found.
+    // It is created only where nothing of its name exists, so no file or link planted under
+    // that name is ever followed; a stale one from an earlier crash is removed first, as a name.
+    const FinalPlace temporary{place.Directory, place.Name + std::string(kTemporarySuffix)};
+    const FileHandle file = Os().RemoveStale(temporary.Directory, temporary.Name) == 0
+                                ? Os().CreateNew(temporary.Directory, temporary.Name, nullptr)
+                                : kNoFile;
     if (file == kNoFile)
         return Refuse(target, patch, kWriteErrorText);
-    RemoveOnErrorStop(file, temporaryName);
+    RemoveOnErrorStop(file, temporary.Directory, temporary.Name);
     // Everything done to the new file goes through its handle, never through its name again.
     if (model != kNoFile && Os().KeepAttributes(model, file) != 0) {
-        Abandon(file, temporaryName);
+        Abandon(file, temporary);
         return Refuse(target, patch, kWriteErrorText);
     }
 
@@ -99,14 +97,20 @@ bool WriteTargetFile(EntryTable& target, EntryTable& patch) {
                  kLocationWriteIndex);
     CopyBlocks(target, file);
     CheckedFlush(file, kLocationFlushTarget);
-    RemoveOnErrorStop(kNoFile, temporaryName);  // closed below, whatever the outcome
+    RemoveOnErrorStop(kNoFile, temporary.Directory, temporary.Name);  // closed below, whatever
     CheckedClose(file, kLocationCloseTarget);
 
+    // Only the file that was loaded is replaced: if its name now stands for another file (a link
+    // or a file swapped in during the run), that one is left alone and the run refused.
+    if (model != kNoFile && Os().StillNames(place.Directory, place.Name, model) != 0) {
+        Abandon(kNoFile, temporary);
+        return Refuse(target, patch, kWriteErrorText);
+    }
     // The sources are closed before the replace: Windows cannot replace a file that is open.
     ReleaseTable(patch);
     ReleaseTable(target);
-    if (Os().Replace(temporaryName, targetName) != 0) {
-        Abandon(kNoFile, temporaryName);
+    if (Os().Replace(place.Directory, temporary.Name, place.Name) != 0) {
+        Abandon(kNoFile, temporary);
         ShowErrorBox(kWriteErrorText);
         return false;
     }

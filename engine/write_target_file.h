@@ -13,17 +13,18 @@ inline constexpr std::string_view kPatchFileName = "patchdata.mul";
 inline constexpr std::string_view kTemporarySuffix = ".new";
 inline constexpr std::string_view kWriteErrorText = "Error writing Verdata.mul";
 
-// Merges the patch into the target, lays out the offsets and replaces "verdata.mul" by the
-// result: written to a temporary file beside it, flushed to disk, then put in its place in one
-// atomic step. Both tables are released (and their files closed) on every path that returns.
+// Merges the patch into the target, lays out the offsets and replaces the target's file at
+// `place` (where "verdata.mul" finally led when it was loaded) by the result: written to a
+// temporary file beside it, flushed to disk, then put in its place in one atomic step. Both
+// tables are released (and their files closed) on every path that returns.
 //
-// When "verdata.mul" is a symbolic link, the file it finally points to is the one replaced, and
-// the link stays. The new file keeps the target's permission bits and, where allowed, its owner.
+// The new file keeps what the system keeps on the target (see Platform::KeepAttributes).
 //
 // Returns false, after one box that begins "Error writing Verdata.mul", when the result exceeds
-// the format's limits, the temporary file cannot be created, or the replace is refused; the
-// target is then unchanged and no temporary file is left. Any other failure ends in the error
-// stop, which removes the temporary file first.
-bool WriteTargetFile(EntryTable& target, EntryTable& patch);
+// the format's limits, the temporary file cannot be created, the name at `place` no longer stands
+// for the file that was loaded, or the replace is refused; the target is then unchanged and no
+// temporary file is left. Any other failure ends in the error stop, which removes the temporary
+// file first.
+bool WriteTargetFile(EntryTable& target, EntryTable& patch, const FinalPlace& place);
 
 }  // namespace quelvane

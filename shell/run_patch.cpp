@@ -7,9 +7,42 @@
 #include "support/boxes.h"
 
 namespace quelvane {
+namespace {
+
+constexpr std::string_view kTargetOpenErrorText = "Error opening Verdata.mul";
+
+// Where "verdata.mul" finally leads, found once at the start of a run; its directory is held
+// until the run ends, whichever way it ends.
+class TargetPlace {
+  public:
+    TargetPlace() = default;
+    ~TargetPlace() {
+        if (resolved_)
+            Os().CloseDirectory(place_.Directory);
+    }
+    TargetPlace(const TargetPlace&) = delete;
+    TargetPlace& operator=(const TargetPlace&) = delete;
+
+    bool Resolve() {
+        resolved_ = Os().Resolve(kTargetFileName, &place_) == 0;
+        return resolved_;
+    }
+    const FinalPlace& Place() const { return place_; }
+
+  private:
+    FinalPlace place_;
+    bool resolved_ = false;
+};
+
+}  // namespace
 
 bool RunPatch() {
-    if (!LoadEntryTable(kTargetFileName, "Error opening Verdata.mul", TargetTable,
+    TargetPlace target;
+    if (!target.Resolve()) {
+        ShowErrorBox(kTargetOpenErrorText);
+        return false;
+    }
+    if (!LoadEntryTable(target.Place(), kTargetFileName, kTargetOpenErrorText, TargetTable,
                         OpenMode::ReadWrite)) {
         return false;
     }
@@ -20,7 +53,7 @@ bool RunPatch() {
         return false;
     }
     PruneTargetDuplicates(TargetTable);
-    if (!WriteTargetFile(TargetTable, PatchTable))
+    if (!WriteTargetFile(TargetTable, PatchTable, target.Place()))
         return false;
     Os().Pause(kDonePauseMilliseconds);
     ShowInformationBox("Done.");

@@ -11,6 +11,7 @@ namespace {
 
 bool stopping = false;
 FileHandle pendingFile = kNoFile;
+DirectoryHandle pendingDirectory = kCurrentDirectory;
 std::string pendingName;
 
 // Clears the flag again only if the end of the process unwinds instead of ending it, which only
@@ -28,7 +29,7 @@ void RemovePendingFile() {
     // Errors are ignored: the process is ending with the error that brought us here.
     if (pendingFile != kNoFile)
         (void)Os().Close(pendingFile);
-    (void)Os().Remove(pendingName);
+    (void)Os().Remove(pendingDirectory, pendingName);
     ForgetRemoveOnErrorStop();
 }
 
@@ -61,13 +62,15 @@ bool ErrorStopInProgress() {
     return stopping;
 }
 
-void RemoveOnErrorStop(FileHandle file, std::string_view name) {
+void RemoveOnErrorStop(FileHandle file, DirectoryHandle directory, std::string_view name) {
     pendingFile = file;
+    pendingDirectory = directory;
     pendingName = name;
 }
 
 void ForgetRemoveOnErrorStop() {
     pendingFile = kNoFile;
+    pendingDirectory = kCurrentDirectory;
     pendingName.clear();
 }
 

@@ -32,8 +32,9 @@ std::string FormatRuntimeError(std::uint32_t number, std::uint32_t location);
 // True from the moment an error stop begins: no run may start while its box is up.
 bool ErrorStopInProgress();
 
-// A temporary file that the error stop closes and removes before its box. One at a time.
-void RemoveOnErrorStop(FileHandle file, std::string_view name);
+// A temporary file (`name` in `directory`) that the error stop closes and removes before its box.
+// One at a time.
+void RemoveOnErrorStop(FileHandle file, DirectoryHandle directory, std::string_view name);
 void ForgetRemoveOnErrorStop();
 
 // Routes allocation failures (203) and unhandled exceptions (217) to the error stop.

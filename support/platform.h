@@ -2,7 +2,7 @@
 //
 // The engine and the shell reach files, message boxes, the pause and the end of the process only
 // through this interface. Two real implementations sit behind it (Win32 and POSIX); test doubles
-// (an in-memory file system, a fault-injecting wrapper) are installed through the same interface.
+// (a fault-injecting wrapper of the real one) are installed through the same interface.
 //
 // Error codes are the system's own (Windows error numbers there, errno values on POSIX) and are
 // never translated: the error stop reports them unchanged.
@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace quelvane {
@@ -17,6 +18,19 @@ namespace quelvane {
 // An open file, as the implementation that opened it knows it. 0 is never a valid handle.
 using FileHandle = std::uintptr_t;
 inline constexpr FileHandle kNoFile = 0;
+
+// A directory held open for the length of a run, so that names in it keep meaning the same
+// directory whatever happens meanwhile to the path that led there. kCurrentDirectory is no held
+// directory: names are resolved against the current directory, as given.
+using DirectoryHandle = std::uintptr_t;
+inline constexpr DirectoryHandle kCurrentDirectory = 0;
+
+// Where a name finally leads: the directory that holds the file (held open by Resolve, or the
+// current directory) and the file's own name in it.
+struct FinalPlace {
+    DirectoryHandle Directory = kCurrentDirectory;
+    std::string Name;
+};
 
 // An opaque window that owns a message box; kNoWindow means no owner.
 using WindowHandle = void*;
@@ -53,12 +67,24 @@ class Platform {
   public:
     virtual ~Platform() = default;
 
-    // Opens an existing file by its bare name (resolved against the current directory). Returns
-    // kNoFile on failure, with the system's code in `error` when it is not null.
-    virtual FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) = 0;
+    // Finds the file that `name` (in the current directory) finally stands for: `name` itself or,
+    // where the system follows symbolic links and `name` is one (or a chain of them), the file at
+    // the end of the chain, so that a replace changes that file and leaves the links as they
+    // are. The directory that holds it is opened once, here; every later step of the run goes
+    // relative to it, so a link swapped meanwhile redirects nothing. A name that leads nowhere
+    // is no error here: opening it fails. `place->Directory` is closed with CloseDirectory.
+    virtual SystemError Resolve(std::string_view name, FinalPlace* place) = 0;
+    virtual void CloseDirectory(DirectoryHandle directory) = 0;
+
+    // Opens an existing file of `directory`. In a held directory the name must be the file's
+    // own: a link there is not followed (the open fails). Returns kNoFile on failure, with the
+    // system's code in `error` when it is not null.
+    virtual FileHandle OpenExisting(DirectoryHandle directory, std::string_view name,
+                                    OpenMode mode, SystemError* error) = 0;
     // Creates a new file for reading and writing, only where nothing of that name exists: an
     // existing file or link of the name is never followed, reused or cut. kNoFile on failure.
-    virtual FileHandle CreateNew(std::string_view name, SystemError* error) = 0;
+    virtual FileHandle CreateNew(DirectoryHandle directory, std::string_view name,
+                                 SystemError* error) = 0;
 
     // Reads or writes up to `size` bytes at the current position.
     virtual Transfer Read(FileHandle file, void* buffer, std::uint32_t size) = 0;
@@ -84,20 +110,25 @@ class Platform {
     virtual SystemError Flush(FileHandle file) = 0;
     virtual SystemError Close(FileHandle file) = 0;
 
-    // Gives `file` the permission bits of the open file `model` and, where the process may set
-    // them, its owner and group, where the system has such things.
+    // Gives `file` what the system keeps on the open file `model` and lets a process carry over:
+    // on POSIX its permission bits and, where the process may set them, its owner and group; on
+    // Windows its attributes, creation time and, where one is set on it and the process may set
+    // it, its access-control list.
     virtual SystemError KeepAttributes(FileHandle model, FileHandle file) = 0;
-
-    // The name of the file that `name` finally stands for: `name` itself, or, where the system
-    // follows symbolic links and `name` is one (or a chain of them), the path of the file at the
-    // end of the chain, so that a replace changes that file and leaves the links as they are.
-    virtual SystemError FinalName(std::string_view name, std::string* finalName) = 0;
-    // Replaces the file `target` by the file `replacement` (beside it) in one atomic step,
-    // durable once it returns 0.
-    virtual SystemError Replace(std::string_view replacement, std::string_view target) = 0;
-    // Removes the name: a link itself, never what it points to. A name that does not exist is
-    // not an error.
-    virtual SystemError Remove(std::string_view name) = 0;
+    // 0 when `name` in `directory` is still the open file `file` (not a link to it);
+    // kNameMoved when it is another file or a link now, or the system's code when it is gone.
+    virtual SystemError StillNames(DirectoryHandle directory, std::string_view name,
+                                   FileHandle file) = 0;
+    // Replaces the file `target` by the file `replacement`, both in `directory`, in one atomic
+    // step, durable once it returns 0.
+    virtual SystemError Replace(DirectoryHandle directory, std::string_view replacement,
+                                std::string_view target) = 0;
+    // Removes a file that this run created itself. A name that does not exist is not an error.
+    virtual SystemError Remove(DirectoryHandle directory, std::string_view name) = 0;
+    // Removes whatever a name left from before stands for, as a name: a link itself, never what
+    // it points to. Leaves nothing behind that could stop a later run. A name that does not
+    // exist is not an error.
+    virtual SystemError RemoveStale(DirectoryHandle directory, std::string_view name) = 0;
 
     // Shows a modal message box and returns once it has been dismissed.
     virtual void ShowMessage(WindowHandle owner, std::string_view text, std::string_view caption,
@@ -109,6 +140,8 @@ class Platform {
 
 // The code CopyRange reports when the system cannot copy between this pair of files.
 inline constexpr SystemError kCopyUnsupported = 0xFFFFFFFFu;
+// The code StillNames reports when the name now stands for another file than the open one.
+inline constexpr SystemError kNameMoved = 0xFFFFFFFEu;
 
 // The platform in force: the real one of this build unless a test has installed another.
 Platform& Os();

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -25,14 +24,24 @@ SystemError LastError() {
     return static_cast<SystemError>(errno);
 }
 
-// The directory part of a bare or relative name, for syncing the directory after a rename.
-std::string DirectoryOf(const std::string& name) {
-    const auto slash = name.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return name.substr(0, slash);
+// A held directory's descriptor, or the current directory's stand-in.
+int At(DirectoryHandle directory) {
+    return directory == kCurrentDirectory ? AT_FDCWD : static_cast<int>(directory) - 1;
+}
+
+// The content of the link `name` in `directory`.
+bool ReadLink(int directory, const char* name, std::string* target) {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlinkat(directory, name, buffer.data(), buffer.size());
+        if (length < 0)
+            return false;
+        if (static_cast<std::size_t>(length) < buffer.size()) {
+            target->assign(buffer.data(), static_cast<std::size_t>(length));
+            return true;
+        }
+        buffer.resize(buffer.size() * 2);  // possibly cut short: read it again, larger
+    }
 }
 
 // Calls `transfer(done)` until `size` bytes have moved, the file ends (a call moves nothing: the
@@ -57,16 +66,63 @@ Transfer Repeated(std::uint32_t size, Call transfer) {
 
 class PosixPlatform final : public Platform {
   public:
-    FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override {
-        const int flags = (mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
-        return Opened(::open(std::string(name).c_str(), flags), error);
+    // Follows the chain link by link from the current directory: each link's directory part is
+    // opened relative to the directory that held the link, and the last directory stays open.
+    // A link swapped after this point is never followed again: the later steps use the held
+    // directory and the final name, and open it with O_NOFOLLOW.
+    SystemError Resolve(std::string_view name, FinalPlace* place) override {
+        constexpr int kMostLinks = 40;  // as the kernel's own limit on a chain of links
+        int directory = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (directory < 0)
+            return LastError();
+        std::string leaf(name);
+        for (int links = 0;; ++links) {
+            struct stat status {};
+            if (::fstatat(directory, leaf.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISLNK(status.st_mode)) {
+                break;  // the end of the chain (or nothing there: the open will tell)
+            }
+            std::string target;
+            if (links == kMostLinks || !ReadLink(directory, leaf.c_str(), &target)) {
+                const SystemError error = links == kMostLinks ? ELOOP : LastError();
+                ::close(directory);
+                return error;
+            }
+            const auto slash = target.find_last_of('/');
+            leaf = target.substr(slash == std::string::npos ? 0 : slash + 1);
+            if (slash == std::string::npos)
+                continue;
+            const std::string part = slash == 0 ? "/" : target.substr(0, slash);
+            const int next = ::openat(directory, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            const SystemError error = next < 0 ? LastError() : 0;
+            ::close(directory);
+            if (next < 0)
+                return error;
+            directory = next;
+        }
+        place->Directory = static_cast<DirectoryHandle>(directory) + 1;
+        place->Name = leaf;
+        return 0;
+    }
+
+    void CloseDirectory(DirectoryHandle directory) override {
+        if (directory != kCurrentDirectory)
+            ::close(At(directory));
+    }
+
+    FileHandle OpenExisting(DirectoryHandle directory, std::string_view name, OpenMode mode,
+                            SystemError* error) override {
+        const int flags = (mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC |
+                          (directory != kCurrentDirectory ? O_NOFOLLOW : 0);
+        return Opened(::openat(At(directory), std::string(name).c_str(), flags), error);
     }
 
     // O_EXCL never opens what is there, and O_NOFOLLOW says so for a link too. Only the owner
     // may touch the new file until KeepAttributes gives it the target's bits.
-    FileHandle CreateNew(std::string_view name, SystemError* error) override {
+    FileHandle CreateNew(DirectoryHandle directory, std::string_view name,
+                         SystemError* error) override {
         const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-        return Opened(::open(std::string(name).c_str(), flags, 0600), error);
+        return Opened(::openat(At(directory), std::string(name).c_str(), flags, 0600), error);
     }
 
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
@@ -196,38 +252,41 @@ class PosixPlatform final : public Platform {
         return ::fchmod(Descriptor(file), status.st_mode & 07777) != 0 ? LastError() : 0;
     }
 
-    SystemError FinalName(std::string_view name, std::string* finalName) override {
-        const std::string path(name);
-        struct stat status {};
-        if (::lstat(path.c_str(), &status) != 0)
+    SystemError StillNames(DirectoryHandle directory, std::string_view name,
+                           FileHandle file) override {
+        struct stat named {}, open {};
+        if (::fstatat(At(directory), std::string(name).c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
             return LastError();
-        if (!S_ISLNK(status.st_mode)) {
-            *finalName = path;
-            return 0;
-        }
-        char* resolved = ::realpath(path.c_str(), nullptr);
-        if (resolved == nullptr)
+        if (::fstat(Descriptor(file), &open) != 0)
             return LastError();
-        *finalName = resolved;
-        std::free(resolved);
-        return 0;
+        return named.st_dev == open.st_dev && named.st_ino == open.st_ino ? 0 : kNameMoved;
     }
 
-    SystemError Replace(std::string_view replacement, std::string_view target) override {
-        const std::string to(target);
-        if (::rename(std::string(replacement).c_str(), to.c_str()) != 0)
+    SystemError Replace(DirectoryHandle directory, std::string_view replacement,
+                        std::string_view target) override {
+        if (::renameat(At(directory), std::string(replacement).c_str(), At(directory),
+                       std::string(target).c_str()) != 0) {
             return LastError();
+        }
         // The rename is durable only once the directory that holds both names is on disk.
-        const int directory = ::open(DirectoryOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (directory < 0)
+        if (directory != kCurrentDirectory)
+            return ::fsync(At(directory)) != 0 ? LastError() : 0;
+        const int current = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (current < 0)
             return LastError();
-        const SystemError error = ::fsync(directory) != 0 ? LastError() : 0;
-        ::close(directory);
+        const SystemError error = ::fsync(current) != 0 ? LastError() : 0;
+        ::close(current);
         return error;
     }
 
-    SystemError Remove(std::string_view name) override {
-        return ::unlink(std::string(name).c_str()) != 0 && errno != ENOENT ? LastError() : 0;
+    // unlink removes a link itself, never what it points to: a stale name needs no more care.
+    SystemError Remove(DirectoryHandle directory, std::string_view name) override {
+        return ::unlinkat(At(directory), std::string(name).c_str(), 0) != 0 && errno != ENOENT
+                   ? LastError()
+                   : 0;
+    }
+    SystemError RemoveStale(DirectoryHandle directory, std::string_view name) override {
+        return Remove(directory, name);
     }
 
     // The terminal rendition of a box: one line "<caption>: <text>". Error boxes (the error icon,

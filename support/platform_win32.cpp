@@ -1,5 +1,7 @@
 // The platform seam on Windows (kernel32 and user32): the product's own build.
 #include <windows.h>
+// aclapi.h needs windows.h first.
+#include <aclapi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -26,22 +28,135 @@ FileHandle Opened(HANDLE handle, SystemError* error) {
     return kNoFile;
 }
 
+// Whether a refusal may come from a passing holder: a virus scanner or an indexer holding a fresh
+// file for a moment, or a name whose delete is still under way.
+bool Passing(SystemError error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
+// Runs `attempt` (true on success) until it succeeds, or fails for a reason other than
+// `retryOn`, or about 2 s have gone by. Returns the last error, 0 on success.
+template <typename Attempt, typename RetryOn>
+SystemError Retried(Attempt attempt, RetryOn retryOn) {
+    constexpr DWORD kRetryForMs = 2000, kStepMs = 50;
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if (attempt())
+            return 0;
+        const SystemError error = LastError();
+        if (!retryOn(error) || ::GetTickCount() - start >= kRetryForMs)
+            return error;
+        ::Sleep(kStepMs);
+    }
+}
+
+// CreateFileA, retried while refused as `retryOn` says.
+template <typename RetryOn>
+HANDLE RetriedCreate(const std::string& name, DWORD access, DWORD share, DWORD disposition,
+                     DWORD flags, RetryOn retryOn, SystemError* error) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const SystemError failed = Retried(
+        [&] {
+            handle = ::CreateFileA(name.c_str(), access, share, nullptr, disposition, flags,
+                                   nullptr);
+            return handle != INVALID_HANDLE_VALUE;
+        },
+        retryOn);
+    if (failed != 0 && error != nullptr)
+        *error = failed;
+    ::SetLastError(failed);
+    return handle;
+}
+
+bool Sharing(SystemError error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Renames the open file `file` (opened with DELETE access) to `name`, replacing whatever the
+// name is as a name: a link included, even where Wine shows a link as the file it points to.
+bool RenameOpenFile(HANDLE file, const std::string& name) {
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
+    if (length <= 0)
+        return false;
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
+                                      static_cast<std::size_t>(length) * sizeof(WCHAR));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
+    ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, info->FileName, length);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, info,
+                                        static_cast<DWORD>(buffer.size())) != 0;
+}
+
+// The target's access-control list, given to `file` when it is set on the target itself (not
+// only handed down by its folder). A process that may not read or set it goes on without it.
+SystemError KeepAccessControl(HANDLE model, HANDLE file) {
+    PACL list = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(model, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                          &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return 0;
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+    bool own = (control & SE_DACL_PROTECTED) != 0;
+    ACL_SIZE_INFORMATION size{};
+    if (list != nullptr &&
+        ::GetAclInformation(list, &size, sizeof size, AclSizeInformation) != 0) {
+        for (DWORD k = 0; k < size.AceCount && !own; ++k) {
+            void* entry = nullptr;
+            own = ::GetAce(list, k, &entry) != 0 &&
+                  (static_cast<ACE_HEADER*>(entry)->AceFlags & INHERITED_ACE) == 0;
+        }
+    }
+    DWORD result = ERROR_SUCCESS;
+    if (own) {
+        const SECURITY_INFORMATION what =
+            DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
+                                             ? PROTECTED_DACL_SECURITY_INFORMATION
+                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        result = ::SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr);
+    }
+    ::LocalFree(descriptor);
+    return result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED ||
+                   result == ERROR_PRIVILEGE_NOT_HELD
+               ? 0
+               : static_cast<SystemError>(result);
+}
+
 class Win32Platform final : public Platform {
   public:
-    FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override {
-        const DWORD access =
-            mode == OpenMode::ReadWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
-        return Opened(::CreateFileA(std::string(name).c_str(), access, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+    // A symbolic link as the target is replaced as a name, as Windows' own tools replace it:
+    // the name is the final one, in the current directory.
+    SystemError Resolve(std::string_view name, FinalPlace* place) override {
+        place->Directory = kCurrentDirectory;
+        place->Name = name;
+        return 0;
+    }
+    void CloseDirectory(DirectoryHandle) override {}
+
+    // The target is opened with delete access too, so that a program that holds it without
+    // sharing delete, and so would refuse the replace at the end, is found here, before any byte
+    // is written. A passing holder is waited for, about 2 s.
+    FileHandle OpenExisting(DirectoryHandle, std::string_view name, OpenMode mode,
+                            SystemError* error) override {
+        const DWORD access = mode == OpenMode::ReadWrite ? GENERIC_READ | GENERIC_WRITE | DELETE
+                                                         : GENERIC_READ;
+        return Opened(RetriedCreate(std::string(name), access, FILE_SHARE_READ, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, Sharing, error),
                       error);
     }
 
-    // CREATE_NEW fails on any existing name, a link included, instead of opening it.
-    FileHandle CreateNew(std::string_view name, SystemError* error) override {
-        return Opened(
-            ::CreateFileA(std::string(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
-            error);
+    // CREATE_NEW fails on any existing name, a link included, instead of opening it. A name
+    // whose delete is still under way refuses the create for a moment. WRITE_DAC lets
+    // KeepAttributes give the file the target's access-control list.
+    FileHandle CreateNew(DirectoryHandle, std::string_view name, SystemError* error) override {
+        return Opened(RetriedCreate(std::string(name), GENERIC_READ | GENERIC_WRITE | WRITE_DAC,
+                                    FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, Passing,
+                                    error),
+                      error);
     }
 
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
@@ -127,52 +242,74 @@ class Win32Platform final : public Platform {
         return ::CloseHandle(Win(file)) == 0 ? LastError() : 0;
     }
 
-    // A new file takes the access rules its directory hands down, as the target once did.
-    SystemError KeepAttributes(FileHandle, FileHandle) override { return 0; }
-
-    // A link as the target is replaced as a name, as Windows' own tools replace it.
-    SystemError FinalName(std::string_view name, std::string* finalName) override {
-        *finalName = name;
-        return 0;
+    // The attributes a user sets (hidden, system, archive, not content indexed) and the creation
+    // time, then the access-control list. Read-only cannot occur: such a target is not opened
+    // for writing.
+    SystemError KeepAttributes(FileHandle model, FileHandle file) override {
+        BY_HANDLE_FILE_INFORMATION about{};
+        if (::GetFileInformationByHandle(Win(model), &about) == 0)
+            return LastError();
+        constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+        basic.CreationTime.LowPart = about.ftCreationTime.dwLowDateTime;
+        basic.CreationTime.HighPart = static_cast<LONG>(about.ftCreationTime.dwHighDateTime);
+        basic.FileAttributes = (about.dwFileAttributes & kKept) != 0
+                                   ? about.dwFileAttributes & kKept
+                                   : FILE_ATTRIBUTE_NORMAL;
+        if (::SetFileInformationByHandle(Win(file), FileBasicInfo, &basic, sizeof basic) == 0)
+            return LastError();
+        return KeepAccessControl(Win(model), Win(file));
     }
 
-    // MoveFileEx replaces in one step; write-through returns only once the move is on disk. A
-    // virus scanner or an indexer often holds a freshly written file for a moment: while the
-    // move is refused as if by such a passing holder, it is tried again for about 2 s.
-    SystemError Replace(std::string_view replacement, std::string_view target) override {
-        constexpr DWORD kRetryForMs = 2000, kStepMs = 50;
+    // Windows replaces the name itself, never through a link, and holds no directory open: the
+    // name is the one the target was opened by.
+    SystemError StillNames(DirectoryHandle, std::string_view, FileHandle) override { return 0; }
+
+    // MoveFileEx replaces in one step; write-through returns only once the move is on disk.
+    SystemError Replace(DirectoryHandle, std::string_view replacement,
+                        std::string_view target) override {
         const std::string from(replacement), to(target);
-        const DWORD start = ::GetTickCount();
-        for (;;) {
-            if (::MoveFileExA(from.c_str(), to.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
-                return 0;
-            }
-            const SystemError error = LastError();
-            const bool passing = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-                                 error == ERROR_LOCK_VIOLATION;
-            if (!passing || ::GetTickCount() - start >= kRetryForMs)
-                return error;
-            ::Sleep(kStepMs);
-        }
+        return Retried(
+            [&] {
+                return ::MoveFileExA(from.c_str(), to.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+            },
+            Passing);
     }
 
-    // Windows removes a link itself, but Wine shows a Unix symbolic link as the file it points to
-    // (or, dangling, as nothing) and would delete that file instead. So an empty file of this
-    // program's own is first moved over the name, which replaces whatever the name was, a link
-    // included, as a name; then that file is deleted. A name that did not exist is no error.
-    SystemError Remove(std::string_view name) override {
-        const std::string path(name), cover = path + ".gone";
-        const HANDLE empty = ::CreateFileA(cover.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (empty == INVALID_HANDLE_VALUE)
-            return LastError();
-        ::CloseHandle(empty);
-        const bool covered =
-            ::MoveFileExA(cover.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-        const SystemError error = covered ? 0 : LastError();
-        if (::DeleteFileA((covered ? path : cover).c_str()) == 0 && error == 0)
-            return LastError();
+    // The run's own file, never a link: a plain delete, which needs no new directory entry.
+    SystemError Remove(DirectoryHandle, std::string_view name) override {
+        const std::string path(name);
+        const SystemError error = Retried([&] { return ::DeleteFileA(path.c_str()) != 0; }, Passing);
+        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    }
+
+    // Windows deletes a link itself, but Wine shows a Unix symbolic link as the file it points
+    // to (or, dangling, as nothing) and would delete that file instead. So a new empty file of
+    // this run's own, marked to be deleted when closed, is renamed over the name through its
+    // handle, which replaces whatever the name was, a link included, as a name; closing it then
+    // deletes it. Its name is unique to this process, and the system closes the handle however
+    // the process ends, so nothing of it can stay behind to stop a later run.
+    SystemError RemoveStale(DirectoryHandle, std::string_view name) override {
+        const std::string path(name);
+        HANDLE cover = INVALID_HANDLE_VALUE;
+        SystemError error = 0;
+        for (unsigned attempt = 0; cover == INVALID_HANDLE_VALUE && attempt < 16; ++attempt) {
+            const std::string coverName = path + "." + std::to_string(::GetCurrentProcessId()) +
+                                          "-" + std::to_string(attempt) + ".gone";
+            error = 0;
+            cover = RetriedCreate(coverName, GENERIC_WRITE | DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
+                                  Passing, &error);
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+                break;
+        }
+        if (cover == INVALID_HANDLE_VALUE)
+            return error;
+        error = Retried([&] { return RenameOpenFile(cover, path); }, Passing);
+        ::CloseHandle(cover);
         return error;
     }
 

@@ -50,7 +50,8 @@ std::string Attributes(const std::string& path) {
 // Every name below the current directory: a link's destination, a file's content and attributes.
 std::map<std::string, std::string> Listing() {
     std::map<std::string, std::string> listing;
-    for (const auto& entry : fs::recursive_directory_iterator(".")) {
+    for (const auto& entry :
+         fs::recursive_directory_iterator(".", fs::directory_options::follow_directory_symlink)) {
         const std::string path = entry.path().lexically_normal().string();
         listing[path] = entry.is_symlink()        ? "-> " + fs::read_symlink(path).string()
                         : entry.is_regular_file() ? Text(path) + Attributes(path)
@@ -112,6 +113,9 @@ TEST(Cli, APressPatchesTheFileTheUserMeantAndNothingElse) {
          "ln -s real/verdata.mul work/verdata.mul"},
         {"an absolute link into another directory", "other/data.bin", 0604,
          "ln -s \"$PWD/other/data.bin\" work/verdata.mul"},
+        {"a link into another file system", "other/data.bin", 0644,
+         "d=/dev/shm/quelvane-cli-$PPID && rm -rf $d && mv other $d && ln -s $d other && "
+         "ln -s ../other/data.bin work/verdata.mul"},
         {"a chain of two links", "other/verdata.mul", 0644,
          "ln -s ../other/verdata.mul work/hop && ln -s hop work/verdata.mul"},
         {"a dangling link", "", 0, "ln -s gone.mul work/verdata.mul", "\n",
@@ -147,6 +151,8 @@ TEST(Cli, APressPatchesTheFileTheUserMeantAndNothingElse) {
             before[fs::path(c.Real).lexically_normal()] =
                 std::string(patched.begin(), patched.end()) + kept;
         EXPECT_EQ(Listing(), before);
+        if (fs::is_symlink("other"))
+            fs::remove_all(fs::read_symlink("other"));
     }
 }
 

@@ -28,7 +28,7 @@ for field in "file format pei-i386" "Subsystem.*(Windows GUI)" "MajorSubsystemVe
 done
 ! i686-w64-mingw32-objdump -h "$exe" | grep -q '\.debug' || fail "the exe has debug sections"
 for dll in $(awk '/DLL Name:/ {print $3}' <<<"$headers"); do
-    case "$dll" in KERNEL32.dll | USER32.dll | GDI32.dll | msvcrt.dll) ;;
+    case "$dll" in ADVAPI32.dll | KERNEL32.dll | USER32.dll | GDI32.dll | msvcrt.dll) ;;
         *) fail "the exe imports $dll, which is not a system DLL" ;;
     esac
 done

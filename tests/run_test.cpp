@@ -242,7 +242,7 @@ TEST_F(Run, AMissingOrWriteProtectedTargetCannotBeOpened) {
 // Every I/O operation of each completed run above fails in turn, with a system error and, where
 // it moves bytes, short: a box or the right error stop, and the pair exactly as it was.
 TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
-    const std::string boxed = " open create remove resolve attributes replace ";
+    const std::string boxed = " resolve open create stale attributes verify replace ";
     std::size_t injected = 0;
     for (const Case& pair : Cases()) {
         for (const bool kernelCopy : {true, false}) {
@@ -285,15 +285,46 @@ TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
 }
 
 #ifndef _WIN32
-// A link put back under the temporary file's name just before the create is not followed.
-TEST_F(Run, ALinkPlantedJustBeforeTheCreateIsNotFollowed) {
-    WriteFileBytes("outside", Bytes(10, 'o'));
-    os.BeforeCreate = [] { ::symlink("outside", "verdata.mul.new"); };
+// What another process does to the links during a run through one (verdata.mul -> real/): a
+// link put under the temporary file's name just before the create is not followed; the link
+// swapped to another file after the load redirects nothing, the loaded file is patched; the
+// loaded file's own name swapped for a link just before the replace refuses the run. Nothing
+// outside changes, nothing is left behind.
+TEST_F(Run, LinksPlantedOrSwappedDuringARunRedirectNothing) {
+    const std::tuple<Operation, const char*, const char*> cases[] = {
+        {"create", "ln -s ../outside real/verdata.mul.new", "unchanged"},
+        {"write", "ln -sfn outside verdata.mul", "patched"},
+        {"verify", "ln -sfn ../outside real/verdata.mul", "a link"},
+    };
     const Bytes target = File({{1, 1, 3, 'a'}});
-    EXPECT_EQ(Press(target, File({{1, 2, 3, 'b'}})), 0u);
-    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error writing Verdata.mul"});
-    EXPECT_TRUE(ReadFileBytes("outside") == Bytes(10, 'o'));
-    EXPECT_TRUE(ReadFileBytes("verdata.mul") == target);
+    for (const auto& [when, plant, real] : cases) {
+        SCOPED_TRACE(plant);
+        TempDirectory place;
+        std::filesystem::create_directories("real");
+        WriteFileBytes("outside", Bytes(10, 'o'));
+        WriteFileBytes("real/verdata.mul", target);
+        WriteFileBytes("patchdata.mul", File({{1, 2, 3, 'b'}}));
+        ASSERT_EQ(::symlink("real/verdata.mul", "verdata.mul"), 0);
+        os.Boxes.clear();
+        os.Meanwhile = [&, when = when, plant = plant](Operation operation) mutable {
+            if (operation == when && std::exchange(when, "") != "" && std::system(plant) != 0)
+                ADD_FAILURE() << "could not plant";
+        };
+        EXPECT_EQ(os.Press(completed), 0u);
+        os.Meanwhile = [](Operation) {};
+        const std::string outcome = std::filesystem::is_symlink("real/verdata.mul") ? "a link"
+                                    : ReadFileBytes("real/verdata.mul") == target ? "unchanged"
+                                                                                  : "patched";
+        EXPECT_EQ(outcome, real);
+        EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{outcome == "patched"
+                                                              ? "Done."
+                                                              : "Error writing Verdata.mul"});
+        EXPECT_TRUE(ReadFileBytes("outside") == Bytes(10, 'o'));
+        EXPECT_EQ(place.Names(), (std::vector<std::string>{"outside", "patchdata.mul", "real",
+                                                           "verdata.mul"}));
+        EXPECT_EQ(std::filesystem::directory_iterator("real")->path().filename(), "verdata.mul");
+        EXPECT_TRUE(os.Live.empty());
+    }
 }
 #endif
 

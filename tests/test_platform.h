@@ -28,8 +28,9 @@ struct Box {
     std::size_t PausesBefore = 0;
 };
 
-// A file operation, by its name: "open", "create", "read", "write", "copy", "seek", "size",
-// "flush", "close", "attributes", "resolve", "replace" or "remove".
+// A file operation, by its name: "resolve", "open", "create", "read", "write", "copy", "seek",
+// "size", "flush", "close", "attributes", "verify" (the name still the loaded file), "replace",
+// "remove" or "stale" (a stale name removed).
 using Operation = std::string_view;
 
 struct Fault {
@@ -50,10 +51,11 @@ class TestPlatform final : public Platform {
     std::vector<Operation> Operations;  // every file operation, in order
     std::optional<Fault> InjectedFault;
     bool KernelCopy = true;     // false: the in-kernel copy reports itself unsupported
-    std::set<FileHandle> Live;  // files opened or created here and not yet closed
+    std::set<std::uintptr_t> Live;  // files and directories opened here and not yet closed
     // Names that refuse write access, as a read-only file does to anyone but root.
     std::set<std::string> WriteProtected;
-    std::function<void()> BeforeCreate = [] {};  // what another process does just then
+    // What another process does just before an operation.
+    std::function<void(Operation)> Meanwhile = [](Operation) {};
 
     // One press of "Go!": the error stop's number, or 0. After a stop the tables are let go.
     std::uint32_t Press(bool& completed) {
@@ -76,14 +78,26 @@ class TestPlatform final : public Platform {
         return texts;
     }
 
-    FileHandle OpenExisting(std::string_view name, OpenMode mode, SystemError* error) override {
+    SystemError Resolve(std::string_view name, FinalPlace* place) override {
+        const SystemError error = Checked("resolve", [&] { return os_.Resolve(name, place); });
+        if (error == 0 && place->Directory != kCurrentDirectory)
+            Live.insert(place->Directory);
+        return error;
+    }
+    void CloseDirectory(DirectoryHandle directory) override {
+        Live.erase(directory);
+        os_.CloseDirectory(directory);
+    }
+    FileHandle OpenExisting(DirectoryHandle directory, std::string_view name, OpenMode mode,
+                            SystemError* error) override {
         if (mode == OpenMode::ReadWrite && WriteProtected.count(std::string(name)) != 0)
             return Opened("open", error, [] { return kNoFile; });
-        return Opened("open", error, [&] { return os_.OpenExisting(name, mode, error); });
+        return Opened("open", error,
+                      [&] { return os_.OpenExisting(directory, name, mode, error); });
     }
-    FileHandle CreateNew(std::string_view name, SystemError* error) override {
-        BeforeCreate();
-        return Opened("create", error, [&] { return os_.CreateNew(name, error); });
+    FileHandle CreateNew(DirectoryHandle directory, std::string_view name,
+                         SystemError* error) override {
+        return Opened("create", error, [&] { return os_.CreateNew(directory, name, error); });
     }
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
         return Faulted("read", size, [&](auto n) { return os_.Read(file, buffer, n); });
@@ -131,14 +145,19 @@ class TestPlatform final : public Platform {
     SystemError KeepAttributes(FileHandle model, FileHandle file) override {
         return Checked("attributes", [&] { return os_.KeepAttributes(model, file); });
     }
-    SystemError FinalName(std::string_view name, std::string* finalName) override {
-        return Checked("resolve", [&] { return os_.FinalName(name, finalName); });
+    SystemError StillNames(DirectoryHandle directory, std::string_view name,
+                           FileHandle file) override {
+        return Checked("verify", [&] { return os_.StillNames(directory, name, file); });
     }
-    SystemError Replace(std::string_view replacement, std::string_view target) override {
-        return Checked("replace", [&] { return os_.Replace(replacement, target); });
+    SystemError Replace(DirectoryHandle directory, std::string_view replacement,
+                        std::string_view target) override {
+        return Checked("replace", [&] { return os_.Replace(directory, replacement, target); });
     }
-    SystemError Remove(std::string_view name) override {
-        return Checked("remove", [&] { return os_.Remove(name); });
+    SystemError Remove(DirectoryHandle directory, std::string_view name) override {
+        return Checked("remove", [&] { return os_.Remove(directory, name); });
+    }
+    SystemError RemoveStale(DirectoryHandle directory, std::string_view name) override {
+        return Checked("stale", [&] { return os_.RemoveStale(directory, name); });
     }
     void ShowMessage(WindowHandle owner, std::string_view text, std::string_view caption,
                      std::uint32_t style) override {
@@ -150,6 +169,7 @@ class TestPlatform final : public Platform {
 
   private:
     bool Hit(Operation operation) {
+        Meanwhile(operation);
         Operations.push_back(operation);
         const auto& f = InjectedFault;
         const auto number = f && f->Of ? std::count(Operations.begin(), Operations.end(), *f->Of)
