@@ -247,10 +247,10 @@ TEST_F(EndToEnd, HoldersLeftoversAndAttributesOfTheTarget) {
         WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
         ::GetFileAttributesExA("verdata.mul", GetFileExInfoStandard, &before);
         const HANDLE holder =
-            c.HoldMs == 0 ? INVALID_HANDLE_VALUE
-                          : ::CreateFileA("verdata.mul", GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            c.HoldMs == 0
+                ? INVALID_HANDLE_VALUE
+                : ::CreateFileA("verdata.mul", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_EQ(holder != INVALID_HANDLE_VALUE, c.HoldMs != 0);
         Program program;
         ASSERT_TRUE(program.Started());

@@ -7,8 +7,8 @@
 
 namespace quelvane {
 
-// Loads `fileName` (in the current directory) into `table`: the kept entries in index order, each with the place of its
-// block, and the file held open for the blocks to be copied from later.
+// Loads `fileName` (in the current directory) into `table`: the kept entries in index order, each
+// with the place of its block, and the file held open for the blocks to be copied from later.
 //
 // Returns false, after showing one box, when the file cannot be opened (`openErrorText`) or is
 // damaged in a way the format cannot hold (a count outside 0..65535, a data entry whose Length is

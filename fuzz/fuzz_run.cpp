@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     WriteFileBytes("patchdata.mul", FileBuilder().Build());
     Require(LoadEntryTable("verdata.mul", "", TargetTable));
     Require(LoadEntryTable("patchdata.mul", "", PatchTable));
-    Require(WriteTargetFile(TargetTable, PatchTable));
+    Require(WriteTargetFile(TargetTable, PatchTable, FinalPlace{kCurrentDirectory, "verdata.mul"}));
     Require(ReadFileBytes("verdata.mul") == written);
     return 0;
 }

@@ -79,8 +79,8 @@ class Platform {
     // Opens an existing file of `directory`. In a held directory the name must be the file's
     // own: a link there is not followed (the open fails). Returns kNoFile on failure, with the
     // system's code in `error` when it is not null.
-    virtual FileHandle OpenExisting(DirectoryHandle directory, std::string_view name,
-                                    OpenMode mode, SystemError* error) = 0;
+    virtual FileHandle OpenExisting(DirectoryHandle directory, std::string_view name, OpenMode mode,
+                                    SystemError* error) = 0;
     // Creates a new file for reading and writing, only where nothing of that name exists: an
     // existing file or link of the name is never followed, reused or cut. kNoFile on failure.
     virtual FileHandle CreateNew(DirectoryHandle directory, std::string_view name,

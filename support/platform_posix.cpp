@@ -254,7 +254,8 @@ class PosixPlatform final : public Platform {
 
     SystemError StillNames(DirectoryHandle directory, std::string_view name,
                            FileHandle file) override {
-        struct stat named {}, open {};
+        struct stat named {
+        }, open{};
         if (::fstatat(At(directory), std::string(name).c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
             return LastError();
         if (::fstat(Descriptor(file), &open) != 0)

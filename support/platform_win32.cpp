@@ -58,8 +58,8 @@ HANDLE RetriedCreate(const std::string& name, DWORD access, DWORD share, DWORD d
     HANDLE handle = INVALID_HANDLE_VALUE;
     const SystemError failed = Retried(
         [&] {
-            handle = ::CreateFileA(name.c_str(), access, share, nullptr, disposition, flags,
-                                   nullptr);
+            handle =
+                ::CreateFileA(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
             return handle != INVALID_HANDLE_VALUE;
         },
         retryOn);
@@ -94,8 +94,8 @@ bool RenameOpenFile(HANDLE file, const std::string& name) {
 SystemError KeepAccessControl(HANDLE model, HANDLE file) {
     PACL list = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetSecurityInfo(model, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                          &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+    if (::GetSecurityInfo(model, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                          nullptr, &descriptor) != ERROR_SUCCESS) {
         return 0;
     }
     SECURITY_DESCRIPTOR_CONTROL control = 0;
@@ -103,8 +103,7 @@ SystemError KeepAccessControl(HANDLE model, HANDLE file) {
     ::GetSecurityDescriptorControl(descriptor, &control, &revision);
     bool own = (control & SE_DACL_PROTECTED) != 0;
     ACL_SIZE_INFORMATION size{};
-    if (list != nullptr &&
-        ::GetAclInformation(list, &size, sizeof size, AclSizeInformation) != 0) {
+    if (list != nullptr && ::GetAclInformation(list, &size, sizeof size, AclSizeInformation) != 0) {
         for (DWORD k = 0; k < size.AceCount && !own; ++k) {
             void* entry = nullptr;
             own = ::GetAce(list, k, &entry) != 0 &&
@@ -114,9 +113,9 @@ SystemError KeepAccessControl(HANDLE model, HANDLE file) {
     DWORD result = ERROR_SUCCESS;
     if (own) {
         const SECURITY_INFORMATION what =
-            DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
-                                             ? PROTECTED_DACL_SECURITY_INFORMATION
-                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
+            DACL_SECURITY_INFORMATION |
+            ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                : UNPROTECTED_DACL_SECURITY_INFORMATION);
         result = ::SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr);
     }
     ::LocalFree(descriptor);
@@ -142,8 +141,8 @@ class Win32Platform final : public Platform {
     // is written. A passing holder is waited for, about 2 s.
     FileHandle OpenExisting(DirectoryHandle, std::string_view name, OpenMode mode,
                             SystemError* error) override {
-        const DWORD access = mode == OpenMode::ReadWrite ? GENERIC_READ | GENERIC_WRITE | DELETE
-                                                         : GENERIC_READ;
+        const DWORD access =
+            mode == OpenMode::ReadWrite ? GENERIC_READ | GENERIC_WRITE | DELETE : GENERIC_READ;
         return Opened(RetriedCreate(std::string(name), access, FILE_SHARE_READ, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, Sharing, error),
                       error);
@@ -153,10 +152,10 @@ class Win32Platform final : public Platform {
     // whose delete is still under way refuses the create for a moment. WRITE_DAC lets
     // KeepAttributes give the file the target's access-control list.
     FileHandle CreateNew(DirectoryHandle, std::string_view name, SystemError* error) override {
-        return Opened(RetriedCreate(std::string(name), GENERIC_READ | GENERIC_WRITE | WRITE_DAC,
-                                    FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, Passing,
-                                    error),
-                      error);
+        return Opened(
+            RetriedCreate(std::string(name), GENERIC_READ | GENERIC_WRITE | WRITE_DAC,
+                          FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, Passing, error),
+            error);
     }
 
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
@@ -281,7 +280,8 @@ class Win32Platform final : public Platform {
     // The run's own file, never a link: a plain delete, which needs no new directory entry.
     SystemError Remove(DirectoryHandle, std::string_view name) override {
         const std::string path(name);
-        const SystemError error = Retried([&] { return ::DeleteFileA(path.c_str()) != 0; }, Passing);
+        const SystemError error =
+            Retried([&] { return ::DeleteFileA(path.c_str()) != 0; }, Passing);
         return error == ERROR_FILE_NOT_FOUND ? 0 : error;
     }
 
@@ -299,10 +299,10 @@ class Win32Platform final : public Platform {
             const std::string coverName = path + "." + std::to_string(::GetCurrentProcessId()) +
                                           "-" + std::to_string(attempt) + ".gone";
             error = 0;
-            cover = RetriedCreate(coverName, GENERIC_WRITE | DELETE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
-                                  Passing, &error);
+            cover =
+                RetriedCreate(coverName, GENERIC_WRITE | DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, Passing, &error);
             if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
                 break;
         }

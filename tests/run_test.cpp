@@ -313,15 +313,14 @@ TEST_F(Run, LinksPlantedOrSwappedDuringARunRedirectNothing) {
         EXPECT_EQ(os.Press(completed), 0u);
         os.Meanwhile = [](Operation) {};
         const std::string outcome = std::filesystem::is_symlink("real/verdata.mul") ? "a link"
-                                    : ReadFileBytes("real/verdata.mul") == target ? "unchanged"
-                                                                                  : "patched";
+                                    : ReadFileBytes("real/verdata.mul") == target   ? "unchanged"
+                                                                                    : "patched";
         EXPECT_EQ(outcome, real);
-        EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{outcome == "patched"
-                                                              ? "Done."
-                                                              : "Error writing Verdata.mul"});
+        EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{
+                                     outcome == "patched" ? "Done." : "Error writing Verdata.mul"});
         EXPECT_TRUE(ReadFileBytes("outside") == Bytes(10, 'o'));
-        EXPECT_EQ(place.Names(), (std::vector<std::string>{"outside", "patchdata.mul", "real",
-                                                           "verdata.mul"}));
+        EXPECT_EQ(place.Names(),
+                  (std::vector<std::string>{"outside", "patchdata.mul", "real", "verdata.mul"}));
         EXPECT_EQ(std::filesystem::directory_iterator("real")->path().filename(), "verdata.mul");
         EXPECT_TRUE(os.Live.empty());
     }

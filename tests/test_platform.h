@@ -50,7 +50,7 @@ class TestPlatform final : public Platform {
     std::vector<std::uint32_t> Pauses;
     std::vector<Operation> Operations;  // every file operation, in order
     std::optional<Fault> InjectedFault;
-    bool KernelCopy = true;     // false: the in-kernel copy reports itself unsupported
+    bool KernelCopy = true;         // false: the in-kernel copy reports itself unsupported
     std::set<std::uintptr_t> Live;  // files and directories opened here and not yet closed
     // Names that refuse write access, as a read-only file does to anyone but root.
     std::set<std::string> WriteProtected;
