@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "tests/test_files.h"
 
@@ -140,6 +142,7 @@ void ExpectBox(const Program& program, HWND box, const std::string& text) {
     EXPECT_EQ(BoxText(box), text);
     EXPECT_EQ(::GetWindow(box, GW_OWNER), program.Window());
     EXPECT_NE(IconOf(box), nullptr) << "the box for \"" << text << "\" shows no icon";
+    EXPECT_FALSE(::IsWindowEnabled(program.Window())) << "the box does not disable the window";
 }
 
 class EndToEnd : public ::testing::Test {
@@ -287,6 +290,94 @@ TEST_F(EndToEnd, HoldersLeftoversAndAttributesOfTheTarget) {
                     ::CompareFileTime(&after.ftCreationTime, &before.ftCreationTime) == 0);
         if (c.Attributes != 0)
             ::SetFileAttributesA("verdata.mul", FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
+// What is given to the window 0.3 s into a run.
+enum class Given { Nothing, EscapeGoAndAltF4, CloseBox };
+
+// Input as the window would get it from the keyboard: to the control with the focus.
+void PostKey(const Program& program, UINT message, WPARAM key, LPARAM flags) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(program.Window(), nullptr), &info);
+    ::PostMessageA(info.hwndFocus != nullptr ? info.hwndFocus : program.Window(), message, key,
+                   flags);
+}
+
+// During a run made long by a holder of the target (released after HoldMs, or never), the window
+// answers the system within 1 s at every moment, and input given meanwhile neither starts nor
+// ends anything, nor reaches the box that ends the run: that box stays up until answered.
+TEST_F(EndToEnd, TheWindowAnswersDuringARunAndInputNeverSwallowsItsResult) {
+    struct Case {
+        const char* Name;
+        DWORD HoldMs;
+        Given Input;
+        const char* Box;
+    };
+    const Case cases[] = {
+        {"a run held 1.5 s at its open", 1500, Given::Nothing, "Done."},
+        {"Escape, Go! and Alt+F4 during the run", 1500, Given::EscapeGoAndAltF4, "Done."},
+        {"the close box during the run", 0, Given::CloseBox, "Done."},
+        {"Escape, Go! and Alt+F4 during a refused run", 60000, Given::EscapeGoAndAltF4,
+         "Error opening Verdata.mul"},
+    };
+    const Bytes target = File({{1, 1, 3, 'a'}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        WriteFileBytes("verdata.mul", target);
+        WriteFileBytes("patchdata.mul", File({{1, 2, 1, 'P'}}));
+        HANDLE holder =
+            c.HoldMs == 0
+                ? INVALID_HANDLE_VALUE
+                : ::CreateFileA("verdata.mul", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        Program program;
+        ASSERT_TRUE(program.Started());
+        const DWORD start = ::GetTickCount();
+        program.Click();
+        DWORD slowest = 0;
+        bool given = false;
+        HWND box = nullptr;
+        for (DWORD now = 0; box == nullptr && now < kTimeoutMs; now = ::GetTickCount() - start) {
+            const DWORD asked = ::GetTickCount();
+            DWORD_PTR answer = 0;
+            if (::SendMessageTimeoutA(program.Window(), WM_NULL, 0, 0, SMTO_NORMAL, 1000,
+                                      &answer) == 0) {
+                slowest = std::max<DWORD>(slowest, 1000);
+            }
+            slowest = std::max(slowest, ::GetTickCount() - asked);
+            if (now >= 300 && !std::exchange(given, true) && c.Input == Given::EscapeGoAndAltF4) {
+                PostKey(program, WM_KEYDOWN, VK_ESCAPE, 0);
+                program.Click();
+                PostKey(program, WM_SYSKEYDOWN, VK_F4, 1 << 29);  // with Alt held
+            }
+            if (now >= 300 && given && c.Input == Given::CloseBox)
+                ::PostMessageA(program.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+            if (holder != INVALID_HANDLE_VALUE && now >= c.HoldMs) {
+                ::CloseHandle(holder);
+                holder = INVALID_HANDLE_VALUE;
+            }
+            ::Sleep(100);
+            box = program.FindBox();
+        }
+        std::printf("[ %s ] slowest answer during the run: %lu ms\n", c.Name,
+                    static_cast<unsigned long>(slowest));
+        EXPECT_LT(slowest, 1000u) << "the window stopped answering during the run";
+        ExpectBox(program, box, c.Box);
+        ::Sleep(1000);
+        EXPECT_EQ(program.FindBox(), box) << "the box went without an answer";
+        Dismiss(box);
+        if (holder != INVALID_HANDLE_VALUE)
+            ::CloseHandle(holder);
+        const bool done = std::string(c.Box) == "Done.";
+        EXPECT_EQ(program.ExitCode(done ? kTimeoutMs : 1500), done ? 0 : -1);
+        EXPECT_EQ(program.FindBox(), nullptr) << "a second run";
+        EXPECT_EQ(ReadFileBytes("verdata.mul") == target, !done);
+        if (!done) {
+            ::PostMessageA(program.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
+            EXPECT_EQ(program.ExitCode(), 0) << "the window answers again after the run";
+        }
     }
 }
 

@@ -1,9 +1,11 @@
-// The Windows window: one small topmost tool window with one "Go!" button.
+// The Windows window: one small topmost tool window with one "Go!" button, whose press runs
+// one patch on a thread of its own.
 #include <windows.h>
 
 #include "shell/run_patch.h"
 #include "support/boxes.h"
 #include "support/error_stop.h"
+#include "support/locations.h"
 #include "support/platform.h"
 
 namespace {
@@ -13,33 +15,64 @@ constexpr DWORD kMainWindowExStyle = WS_EX_PALETTEWINDOW;  // edge, tool window,
 constexpr DWORD kMainWindowStyle = WS_VISIBLE | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | BS_VCENTER;
 
+// Sent by the run's thread to the window when the run has ended; wParam 1 when it completed.
+constexpr UINT kRunEnded = WM_APP + 1;
+
 HWND MainWindow = nullptr;
 HWND GoButton = nullptr;
+// Set while a run is under way, from the press until its end reaches the window.
 bool running = false;
+HANDLE runThread = nullptr;
+
+// A run works on a thread of its own, so that the window's thread keeps reading its messages:
+// it repaints, moves and answers the system however long the run takes, and Windows never
+// marks it as not responding. The run's boxes are owned by the window as before, and disable
+// it while they are up. An error stop on this thread ends the process with its number.
+DWORD WINAPI RunOnItsThread(LPVOID) {
+    const bool done = quelvane::RunPatch();
+    ::PostMessageA(MainWindow, kRunEnded, done ? 1 : 0, 0);
+    return 0;
+}
 
 void PressGo() {
     // No run starts inside another one, nor while the error stop's box is up: that box has no
     // owner, so the window stays enabled and its clicks still arrive here.
     if (running || quelvane::ErrorStopInProgress())
         return;
-    running = true;
-    const bool done = quelvane::RunPatch();
-    running = false;
-    if (done)
-        ::PostMessageA(MainWindow, WM_CLOSE, 0, 0);
+    runThread = ::CreateThread(nullptr, 0, RunOnItsThread, nullptr, 0, nullptr);
+    running = runThread != nullptr;
+    if (!running)
+        quelvane::ErrorStop(quelvane::kErrorUnhandled, quelvane::kLocationUnhandled);
 }
 
+void RunEnded(bool done) {
+    ::WaitForSingleObject(runThread, INFINITE);
+    ::CloseHandle(runThread);
+    runThread = nullptr;
+    running = false;
+    if (done)
+        ::PostMessageA(MainWindow, WM_CLOSE, 0, 0);  // "Done." closes the window
+}
+
+// While a run is under way, input starts nothing and closes nothing: a second press, Escape,
+// Alt+F4, the close box and the system menu's Close are all let go, so none of it is left to
+// reach the box that ends the run, and the run is never cut off halfway.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_DESTROY:
             ::PostQuitMessage(0);
             return 0;
         case WM_KEYDOWN:
-            if (wParam == VK_ESCAPE)
+            if (wParam == VK_ESCAPE && !running)
                 ::SendMessageA(MainWindow, WM_CLOSE, 0, 0);
             return 0;
         case WM_COMMAND:
             PressGo();
+            return 0;
+        case WM_CLOSE:
+            return running ? 0 : ::DefWindowProcA(window, message, wParam, lParam);
+        case kRunEnded:
+            RunEnded(wParam != 0);
             return 0;
         default:
             return ::DefWindowProcA(window, message, wParam, lParam);

@@ -1,5 +1,6 @@
 #include "support/error_stop.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <exception>
 #include <new>
@@ -9,7 +10,8 @@
 namespace quelvane {
 namespace {
 
-bool stopping = false;
+// Read by the window's thread while a run's thread may be stopping.
+std::atomic<bool> stopping = false;
 FileHandle pendingFile = kNoFile;
 DirectoryHandle pendingDirectory = kCurrentDirectory;
 std::string pendingName;
