@@ -4,9 +4,11 @@
 #include <functional>
 #include <memory>
 
+#include "engine/assign_offsets.h"
 #include "support/error_stop.h"
 #include "support/io_check.h"
 #include "support/locations.h"
+#include "support/progress.h"
 
 namespace quelvane {
 namespace {
@@ -29,7 +31,9 @@ constexpr std::size_t kMaxGatheredRanges = 8192;
 
 class Copier {
   public:
-    explicit Copier(FileHandle target) : target_(target) {}
+    // `written` bytes of the `total` of the new file are in it already (the head and index).
+    Copier(FileHandle target, std::int64_t written, std::int64_t total)
+        : target_(target), written_(written), total_(total) {}
 
     void Copy(const CopyRange& range) {
         if (range.Length < kGatherBelow) {
@@ -80,6 +84,7 @@ class Copier {
             if (moved.moved != chunk)
                 ErrorStop(kErrorShortRead, kLocationReadCopy);
             done += chunk;
+            Wrote(chunk);
         }
         return done;
     }
@@ -93,6 +98,7 @@ class Copier {
                           kLocationReadCopy);
             CheckedWrite(target_, buffer, chunk, kLocationWriteCopy);
             done += chunk;
+            Wrote(chunk);
         }
     }
 
@@ -140,11 +146,18 @@ class Copier {
             first = last;
         }
         CheckedWrite(target_, gathered, gathered_, kLocationWriteCopy);
+        Wrote(gathered_);
         pieces_.clear();
         gathered_ = 0;
     }
 
+    void Wrote(std::uint32_t bytes) {
+        written_ += bytes;
+        ReportProgress(written_, total_);
+    }
+
     FileHandle target_;
+    std::int64_t written_, total_;
     bool kernelCopyWorks_ = true;
     std::vector<Piece> pieces_;
     std::uint32_t gathered_ = 0;  // bytes gathered so far
@@ -173,7 +186,8 @@ std::vector<CopyRange> PlanCopyRanges(const EntryTable& table) {
 }
 
 void CopyBlocks(const EntryTable& table, FileHandle target) {
-    Copier copier(target);
+    Copier copier(target, kHeadSize + kIndexEntrySize * static_cast<std::int64_t>(table.Count()),
+                  WrittenFileSize(table));
     for (const CopyRange& range : PlanCopyRanges(table))
         copier.Copy(range);
     copier.Finish();

@@ -24,6 +24,7 @@ bool IsSortedByKey(const std::vector<TableEntry>& entries) {
 void ReleaseTable(EntryTable& table) {
     table.Entries.clear();
     table.Entries.shrink_to_fit();
+    table.LeftOut = 0;
     auto sources = std::move(table.Sources);
     table.Sources.clear();
     for (auto& source : sources) {

@@ -82,6 +82,7 @@ struct TableEntry {
 struct EntryTable {
     std::vector<TableEntry> Entries;
     std::vector<std::shared_ptr<SourceFile>> Sources;  // a loaded table's own file first
+    std::size_t LeftOut = 0;  // entries of the file dropped on loading (FileId above MaxFileId)
 
     std::size_t Count() const { return Entries.size(); }
 };

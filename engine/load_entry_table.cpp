@@ -71,7 +71,7 @@ bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
     SystemError openError = 0;
     const FileHandle handle = Os().OpenExisting(file.Directory, file.Name, mode, &openError);
     if (handle == kNoFile) {
-        ShowErrorBox(openErrorText);
+        ShowErrorBox(openErrorText, openError);
         return false;
     }
     // From here the table owns the open file: releasing it closes the file.
@@ -101,6 +101,7 @@ bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
     // The blocks come up in index order. Each is checked where a read of it would fail, but not
     // read: the writer copies it straight from this file later.
     std::vector<KeptRecord> kept = ParseIndex(index, count);
+    table.LeftOut = static_cast<std::size_t>(count) - kept.size();
     table.Entries.reserve(kept.size());
     for (KeptRecord& record : kept) {
         IndexEntry& entry = record.Entry;

@@ -167,7 +167,7 @@ void InsertNewEntries(std::vector<TableEntry>& target, const std::vector<TableEn
 
 }  // namespace
 
-void MergePatch(EntryTable& target, EntryTable& patch) {
+MergeCounts MergePatch(EntryTable& target, EntryTable& patch) {
     // The target now refers to blocks in the patch's file too: it keeps that file open.
     for (auto& source : patch.Sources) {
         if (std::find(target.Sources.begin(), target.Sources.end(), source) ==
@@ -180,7 +180,9 @@ void MergePatch(EntryTable& target, EntryTable& patch) {
     const std::vector<std::size_t> left = ReplaceMatchingEntries(target.Entries, patch.Entries);
     if (!left.empty())
         InsertNewEntries(target.Entries, patch.Entries, left);
+    const MergeCounts counts{patch.Entries.size() - left.size(), left.size()};
     patch.Entries.clear();
+    return counts;
 }
 
 }  // namespace quelvane

@@ -15,6 +15,13 @@ namespace quelvane {
 // each other in the reverse of their patch order.
 //
 // Cost: O((n + p) log(n + p)) for any target, sorted or not.
-void MergePatch(EntryTable& target, EntryTable& patch);
+//
+// Returns how many patch entries took the place of a target entry and how many went in anew;
+// together they are all of the patch's entries.
+struct MergeCounts {
+    std::size_t Replaced = 0;
+    std::size_t Added = 0;
+};
+MergeCounts MergePatch(EntryTable& target, EntryTable& patch);
 
 }  // namespace quelvane

@@ -20,11 +20,12 @@ void KeepLastOfEachRun(std::vector<TableEntry>& entries) {
 
 }  // namespace
 
-void PruneTargetDuplicates(EntryTable& target) {
+std::size_t PruneTargetDuplicates(EntryTable& target) {
     auto& entries = target.Entries;
+    const std::size_t before = entries.size();
     if (IsSortedByKey(entries)) {
         KeepLastOfEachRun(entries);
-        return;
+        return before - entries.size();
     }
     KeyPositions last(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -37,6 +38,7 @@ void PruneTargetDuplicates(EntryTable& target) {
             entries[kept++] = entries[i];
     }
     entries.resize(kept);
+    return before - kept;
 }
 
 }  // namespace quelvane

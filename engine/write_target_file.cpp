@@ -11,6 +11,7 @@
 #include "support/error_stop.h"
 #include "support/io_check.h"
 #include "support/locations.h"
+#include "support/progress.h"
 
 namespace quelvane {
 namespace {
@@ -50,10 +51,11 @@ std::vector<unsigned char> EncodeHeadAndIndex(const EntryTable& table) {
     return bytes;
 }
 
-bool Refuse(EntryTable& target, EntryTable& patch, std::string_view text) {
+bool Refuse(EntryTable& target, EntryTable& patch, std::string_view text, SystemError reason = 0) {
     ReleaseTable(patch);
     ReleaseTable(target);
-    ShowErrorBox(text);
+    ShowErrorBox(text, reason);
+    ReportProgressEnded();
     return false;
 }
 
@@ -67,34 +69,43 @@ void Abandon(FileHandle file, const FinalPlace& temporary) {
 
 }  // namespace
 
-bool WriteTargetFile(EntryTable& target, EntryTable& patch, const FinalPlace& place) {
-    // The target's own file, loaded first and still open: the new file takes its attributes.
-    const FileHandle model = target.Sources.empty() ? kNoFile : target.Sources.front()->Handle;
-    MergePatch(target, patch);
+bool LayOutTarget(EntryTable& target, EntryTable& patch, MergeCounts* counts) {
+    const MergeCounts merged = MergePatch(target, patch);
+    if (counts != nullptr)
+        *counts = merged;
     if (const std::string limit = CheckLimits(target); !limit.empty()) {
         return Refuse(target, patch, std::string(kWriteErrorText) + ": " + limit);
     }
     AssignOffsets(target);
+    return true;
+}
+
+bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace& place) {
+    // The target's own file, loaded first and still open: the new file takes its attributes.
+    const FileHandle model = target.Sources.empty() ? kNoFile : target.Sources.front()->Handle;
 
     // The new file goes beside the target, in the directory held since the target was found.
     // It is created only where nothing of its name exists, so no file or link planted under
     // that name is ever followed; a stale one from an earlier crash is removed first, as a name.
     const FinalPlace temporary{place.Directory, place.Name + std::string(kTemporarySuffix)};
-    const FileHandle file = Os().RemoveStale(temporary.Directory, temporary.Name) == 0
-                                ? Os().CreateNew(temporary.Directory, temporary.Name, nullptr)
-                                : kNoFile;
+    SystemError error = Os().RemoveStale(temporary.Directory, temporary.Name);
+    const FileHandle file =
+        error == 0 ? Os().CreateNew(temporary.Directory, temporary.Name, &error) : kNoFile;
     if (file == kNoFile)
-        return Refuse(target, patch, kWriteErrorText);
+        return Refuse(target, patch, kWriteErrorText, error);
     RemoveOnErrorStop(file, temporary.Directory, temporary.Name);
     // Everything done to the new file goes through its handle, never through its name again.
-    if (model != kNoFile && Os().KeepAttributes(model, file) != 0) {
+    if (model != kNoFile && (error = Os().KeepAttributes(model, file)) != 0) {
         Abandon(file, temporary);
-        return Refuse(target, patch, kWriteErrorText);
+        return Refuse(target, patch, kWriteErrorText, error);
     }
 
+    const std::int64_t total = WrittenFileSize(target);
+    ReportProgress(0, total);
     const std::vector<unsigned char> headAndIndex = EncodeHeadAndIndex(target);
     CheckedWrite(file, headAndIndex.data(), static_cast<std::uint32_t>(headAndIndex.size()),
                  kLocationWriteIndex);
+    ReportProgress(static_cast<std::int64_t>(headAndIndex.size()), total);
     CopyBlocks(target, file);
     CheckedFlush(file, kLocationFlushTarget);
     RemoveOnErrorStop(kNoFile, temporary.Directory, temporary.Name);  // closed below, whatever
@@ -102,20 +113,26 @@ bool WriteTargetFile(EntryTable& target, EntryTable& patch, const FinalPlace& pl
 
     // Only the file that was loaded is replaced: if its name now stands for another file (a link
     // or a file swapped in during the run), that one is left alone and the run refused.
-    if (model != kNoFile && Os().StillNames(place.Directory, place.Name, model) != 0) {
+    if (model != kNoFile && (error = Os().StillNames(place.Directory, place.Name, model)) != 0) {
         Abandon(kNoFile, temporary);
-        return Refuse(target, patch, kWriteErrorText);
+        return Refuse(target, patch, kWriteErrorText, error);
     }
     // The sources are closed before the replace: Windows cannot replace a file that is open.
     ReleaseTable(patch);
     ReleaseTable(target);
-    if (Os().Replace(place.Directory, temporary.Name, place.Name) != 0) {
+    if ((error = Os().Replace(place.Directory, temporary.Name, place.Name)) != 0) {
         Abandon(kNoFile, temporary);
-        ShowErrorBox(kWriteErrorText);
+        ShowErrorBox(kWriteErrorText, error);
+        ReportProgressEnded();
         return false;
     }
     ForgetRemoveOnErrorStop();
+    ReportProgressEnded();
     return true;
+}
+
+bool WriteTargetFile(EntryTable& target, EntryTable& patch, const FinalPlace& place) {
+    return LayOutTarget(target, patch, nullptr) && WriteLaidOutTarget(target, patch, place);
 }
 
 }  // namespace quelvane

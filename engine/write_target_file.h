@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "engine/entry_table.h"
+#include "engine/merge_patch.h"
 
 namespace quelvane {
 
@@ -26,5 +27,12 @@ inline constexpr std::string_view kWriteErrorText = "Error writing Verdata.mul";
 // temporary file is left. Any other failure ends in the error stop, which removes the temporary
 // file first.
 bool WriteTargetFile(EntryTable& target, EntryTable& patch, const FinalPlace& place);
+
+// The two halves of WriteTargetFile, for a run that stops before the write (a dry run):
+// LayOutTarget merges (telling `counts`, when not null), checks the limits and lays out the
+// offsets; it returns false after the limit's box, with both tables released. WriteLaidOutTarget
+// does the rest. The boxes carry the system's reason where there is one.
+bool LayOutTarget(EntryTable& target, EntryTable& patch, MergeCounts* counts);
+bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace& place);
 
 }  // namespace quelvane

@@ -1,5 +1,6 @@
 #include "shell/run_patch.h"
 
+#include "engine/assign_offsets.h"
 #include "engine/entry_table.h"
 #include "engine/load_entry_table.h"
 #include "engine/prune_target_duplicates.h"
@@ -24,26 +25,29 @@ class TargetPlace {
     TargetPlace& operator=(const TargetPlace&) = delete;
 
     bool Resolve() {
-        resolved_ = Os().Resolve(kTargetFileName, &place_) == 0;
+        error_ = Os().Resolve(kTargetFileName, &place_);
+        resolved_ = error_ == 0;
         return resolved_;
     }
     const FinalPlace& Place() const { return place_; }
+    SystemError Error() const { return error_; }
 
   private:
     FinalPlace place_;
+    SystemError error_ = 0;
     bool resolved_ = false;
 };
 
 }  // namespace
 
-bool RunPatch() {
+bool RunPatch(const RunOptions& options) {
     TargetPlace target;
     if (!target.Resolve()) {
-        ShowErrorBox(kTargetOpenErrorText);
+        ShowErrorBox(kTargetOpenErrorText, target.Error());
         return false;
     }
     if (!LoadEntryTable(target.Place(), kTargetFileName, kTargetOpenErrorText, TargetTable,
-                        OpenMode::ReadWrite)) {
+                        options.DryRun ? OpenMode::ReadOnly : OpenMode::ReadWrite)) {
         return false;
     }
     // The patch is only read: a read-only patch is applied, not refused.
@@ -52,9 +56,30 @@ bool RunPatch() {
         ReleaseTable(TargetTable);
         return false;
     }
-    PruneTargetDuplicates(TargetTable);
-    if (!WriteTargetFile(TargetTable, PatchTable, target.Place()))
+    RunSummary summary;
+    summary.TargetEntries = TargetTable.Count();
+    summary.TargetLeftOut = TargetTable.LeftOut;
+    summary.PatchEntries = PatchTable.Count();
+    summary.PatchLeftOut = PatchTable.LeftOut;
+    summary.DuplicatesDropped = PruneTargetDuplicates(TargetTable);
+    MergeCounts merged;
+    if (!LayOutTarget(TargetTable, PatchTable, &merged))
         return false;
+    summary.Replaced = merged.Replaced;
+    summary.Added = merged.Added;
+    summary.ResultEntries = TargetTable.Count();
+    summary.ResultBytes = WrittenFileSize(TargetTable);
+    if (options.DryRun) {
+        summary.NotWritable = Os().CanWrite(target.Place().Directory, target.Place().Name);
+        ReleaseTable(PatchTable);
+        ReleaseTable(TargetTable);
+    } else if (!WriteLaidOutTarget(TargetTable, PatchTable, target.Place())) {
+        return false;
+    }
+    if (options.Summary != nullptr)
+        *options.Summary = summary;
+    if (options.DryRun || !options.PauseAndSayDone)
+        return true;
     Os().Pause(kDonePauseMilliseconds);
     ShowInformationBox("Done.");
     return true;

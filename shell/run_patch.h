@@ -1,14 +1,43 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
+#include "support/platform.h"
+
 namespace quelvane {
 
 // The pause between the work and the "Done." box.
 inline constexpr unsigned kDonePauseMilliseconds = 2500;
 
+// What a run did, or in a dry run would do, in the engine's own counts.
+struct RunSummary {
+    std::size_t TargetEntries = 0;      // loaded from the target (FileId up to 33)
+    std::size_t TargetLeftOut = 0;      // the target's entries with a greater FileId
+    std::size_t DuplicatesDropped = 0;  // earlier entries of a key the target holds again
+    std::size_t PatchEntries = 0;
+    std::size_t PatchLeftOut = 0;
+    std::size_t Replaced = 0;  // patch entries that took the place of a target entry
+    std::size_t Added = 0;     // patch entries that went in anew
+    std::size_t ResultEntries = 0;
+    std::int64_t ResultBytes = 0;
+    SystemError NotWritable = 0;  // dry run: why the target could not be written, or 0
+};
+
+struct RunOptions {
+    // Everything up to the write (load, prune, merge, layout, limits), nothing written: the
+    // target is opened for reading only, and whether it could be written is asked, not tried.
+    bool DryRun = false;
+    // The window's ending: the pause, then "Done.".
+    bool PauseAndSayDone = true;
+    // Filled when the run completes (when not null).
+    RunSummary* Summary = nullptr;
+};
+
 // One press of "Go!": load the target, then the patch, prune, merge and write, pause, "Done.".
 // Returns true when the run completed and the window is to close; false when it ended early with
 // its box (a file that cannot be opened, damaged input, a refused write) and the window stays for
 // another try. Any other failure ends the process in the error stop.
-bool RunPatch();
+bool RunPatch(const RunOptions& options = {});
 
 }  // namespace quelvane

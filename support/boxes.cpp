@@ -3,7 +3,16 @@
 namespace quelvane {
 namespace {
 WindowHandle owner = kNoWindow;
+BoxSink sink = nullptr;
+
+void Show(WindowHandle window, std::string_view text, std::string_view caption, std::uint32_t style,
+          SystemError reason) {
+    if (sink != nullptr)
+        sink(text, caption, style, reason);
+    else
+        Os().ShowMessage(window, text, caption, style);
 }
+}  // namespace
 
 void SetBoxOwner(WindowHandle window) {
     owner = window;
@@ -11,13 +20,20 @@ void SetBoxOwner(WindowHandle window) {
 WindowHandle BoxOwner() {
     return owner;
 }
+void SetBoxSink(BoxSink taker) {
+    sink = taker;
+}
 
-void ShowErrorBox(std::string_view text) {
-    Os().ShowMessage(owner, text, kCaption, kBoxError);
+void ShowErrorBox(std::string_view text, SystemError reason) {
+    Show(owner, text, kCaption, kBoxError, reason);
 }
 
 void ShowInformationBox(std::string_view text) {
-    Os().ShowMessage(owner, text, kCaption, kBoxInformation);
+    Show(owner, text, kCaption, kBoxInformation, 0);
+}
+
+void ShowStopBox(std::string_view text, std::uint32_t number) {
+    Show(kNoWindow, text, kStopCaption, kBoxPlain, number);
 }
 
 }  // namespace quelvane

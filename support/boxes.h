@@ -1,5 +1,5 @@
 // The program's own message boxes: caption "Quelvane", owned by the main window, so that the
-// button cannot be pressed again while one is up.
+// button cannot be pressed again while one is up; and the error stop's box.
 #pragma once
 
 #include <string_view>
@@ -9,12 +9,24 @@
 namespace quelvane {
 
 inline constexpr std::string_view kCaption = "Quelvane";
+inline constexpr std::string_view kStopCaption = "Error";
 
 // The window that owns the program's boxes (the shell's main window once it exists).
 void SetBoxOwner(WindowHandle owner);
 WindowHandle BoxOwner();
 
-void ShowErrorBox(std::string_view text);
+// `reason` is the system's error behind the box, where there is one (0: none). The boxes do not
+// show it; a front end that takes the boxes over (see SetBoxSink) may.
+void ShowErrorBox(std::string_view text, SystemError reason = 0);
 void ShowInformationBox(std::string_view text);
+// The error stop's box: no owner, caption "Error", no icon. `number` is the stop's.
+void ShowStopBox(std::string_view text, std::uint32_t number);
+
+// Takes every box above instead of the platform's message box when set (nullptr: the platform's
+// boxes, the default). Gets the box's text, caption, style and reason (for the error stop's box,
+// its number).
+using BoxSink = void (*)(std::string_view text, std::string_view caption, std::uint32_t style,
+                         SystemError reason);
+void SetBoxSink(BoxSink sink);
 
 }  // namespace quelvane

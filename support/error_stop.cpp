@@ -5,7 +5,9 @@
 #include <exception>
 #include <new>
 
+#include "support/boxes.h"
 #include "support/locations.h"
+#include "support/progress.h"
 
 namespace quelvane {
 namespace {
@@ -55,7 +57,8 @@ std::string FormatRuntimeError(std::uint32_t number, std::uint32_t location) {
 void ErrorStop(std::uint32_t number, std::uint32_t location) {
     const StopScope scope;
     RemovePendingFile();
-    Os().ShowMessage(kNoWindow, FormatRuntimeError(number, location), "Error", kBoxPlain);
+    ReportProgressEnded();
+    ShowStopBox(FormatRuntimeError(number, location), number);
     Os().EndProcess(number);
     std::abort();  // not reached: ending the process does not return
 }

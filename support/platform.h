@@ -81,6 +81,9 @@ class Platform {
     // system's code in `error` when it is not null.
     virtual FileHandle OpenExisting(DirectoryHandle directory, std::string_view name, OpenMode mode,
                                     SystemError* error) = 0;
+    // 0 when the process could open `name` in `directory` for writing and make and remove files
+    // beside it, as a run must; else the system's reason. Opens nothing.
+    virtual SystemError CanWrite(DirectoryHandle directory, std::string_view name) = 0;
     // Creates a new file for reading and writing, only where nothing of that name exists: an
     // existing file or link of the name is never followed, reused or cut. kNoFile on failure.
     virtual FileHandle CreateNew(DirectoryHandle directory, std::string_view name,

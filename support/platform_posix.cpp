@@ -117,6 +117,16 @@ class PosixPlatform final : public Platform {
         return Opened(::openat(At(directory), std::string(name).c_str(), flags), error);
     }
 
+    // With the process's effective identity, as an open would check it; root too is refused a
+    // read-only file system or an immutable file or directory.
+    SystemError CanWrite(DirectoryHandle directory, std::string_view name) override {
+        if (::faccessat(At(directory), std::string(name).c_str(), W_OK, AT_EACCESS) != 0 ||
+            ::faccessat(At(directory), ".", W_OK | X_OK, AT_EACCESS) != 0) {
+            return LastError();
+        }
+        return 0;
+    }
+
     // O_EXCL never opens what is there, and O_NOFOLLOW says so for a link too. Only the owner
     // may touch the new file until KeepAttributes gives it the target's bits.
     FileHandle CreateNew(DirectoryHandle directory, std::string_view name,

@@ -148,6 +148,14 @@ class Win32Platform final : public Platform {
                       error);
     }
 
+    // A read-only file is the one thing that refuses writing before an open tries.
+    SystemError CanWrite(DirectoryHandle, std::string_view name) override {
+        const DWORD attributes = ::GetFileAttributesA(std::string(name).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return LastError();
+        return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? ERROR_ACCESS_DENIED : 0;
+    }
+
     // CREATE_NEW fails on any existing name, a link included, instead of opening it. A name
     // whose delete is still under way refuses the create for a moment. WRITE_DAC lets
     // KeepAttributes give the file the target's access-control list.

@@ -52,12 +52,14 @@ TEST(PruneAndMerge, MatchThePlainRulesOnRandomTables) {
         EntryTable fastTarget{target, {}}, fastPatch{patch, {}};
         if (seed % 3 != 0) {
             PlainPruneTargetDuplicates(expectedTarget);
-            PruneTargetDuplicates(fastTarget);
+            ASSERT_EQ(PruneTargetDuplicates(fastTarget), target.size() - expectedTarget.size());
             ASSERT_EQ(fastTarget.Entries, expectedTarget) << "prune differs, seed " << seed;
         }
-        PlainMergePatch(expectedTarget, expectedPatch);
-        MergePatch(fastTarget, fastPatch);
+        const std::size_t replaced = PlainMergePatch(expectedTarget, expectedPatch);
+        const MergeCounts counts = MergePatch(fastTarget, fastPatch);
         ASSERT_EQ(fastTarget.Entries, expectedTarget) << "merge differs, seed " << seed;
+        ASSERT_EQ(counts.Replaced, replaced) << "seed " << seed;
+        ASSERT_EQ(counts.Added, patch.size() - replaced) << "seed " << seed;
         ASSERT_EQ(fastPatch.Count(), 0u);
     }
 }

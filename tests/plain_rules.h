@@ -25,7 +25,10 @@ inline void PlainPruneTargetDuplicates(std::vector<TableEntry>& target) {
     }
 }
 
-inline void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEntry>& patch) {
+// Returns how many patch entries took the place of a target entry.
+inline std::size_t PlainMergePatch(std::vector<TableEntry>& target,
+                                   std::vector<TableEntry>& patch) {
+    const std::size_t count = patch.size();
     // From the last patch entry to the first: it takes the place of the first with its key.
     for (std::size_t a = patch.size(); a-- > 0;) {
         for (std::size_t i = 0; i < target.size(); ++i) {
@@ -36,6 +39,7 @@ inline void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEn
             }
         }
     }
+    const std::size_t replaced = count - patch.size();
     // From the last left to the first: in front of the first of its FileId with a greater
     // BlockId, else behind the last of its FileId, else in front of a greater FileId, else last.
     for (std::size_t b = patch.size(); b-- > 0;) {
@@ -56,6 +60,7 @@ inline void PlainMergePatch(std::vector<TableEntry>& target, std::vector<TableEn
         target.insert(target.begin() + static_cast<std::ptrdiff_t>(place), patch[b]);
         patch.erase(patch.begin() + static_cast<std::ptrdiff_t>(b));
     }
+    return replaced;
 }
 
 }  // namespace quelvane::testing

@@ -30,7 +30,7 @@ struct Box {
 
 // A file operation, by its name: "resolve", "open", "create", "read", "write", "copy", "seek",
 // "size", "flush", "close", "attributes", "verify" (the name still the loaded file), "replace",
-// "remove" or "stale" (a stale name removed).
+// "remove", "stale" (a stale name removed) or "probe" (whether the target could be written).
 using Operation = std::string_view;
 
 struct Fault {
@@ -94,6 +94,9 @@ class TestPlatform final : public Platform {
             return Opened("open", error, [] { return kNoFile; });
         return Opened("open", error,
                       [&] { return os_.OpenExisting(directory, name, mode, error); });
+    }
+    SystemError CanWrite(DirectoryHandle directory, std::string_view name) override {
+        return Checked("probe", [&] { return os_.CanWrite(directory, name); });
     }
     FileHandle CreateNew(DirectoryHandle directory, std::string_view name,
                          SystemError* error) override {
