@@ -54,8 +54,8 @@ std::vector<unsigned char> EncodeHeadAndIndex(const EntryTable& table) {
 bool Refuse(EntryTable& target, EntryTable& patch, std::string_view text, SystemError reason = 0) {
     ReleaseTable(patch);
     ReleaseTable(target);
-    ShowErrorBox(text, reason);
     ReportProgressEnded();
+    ShowErrorBox(text, reason);
     return false;
 }
 
@@ -122,8 +122,8 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     ReleaseTable(target);
     if ((error = Os().Replace(place.Directory, temporary.Name, place.Name)) != 0) {
         Abandon(kNoFile, temporary);
-        ShowErrorBox(kWriteErrorText, error);
         ReportProgressEnded();
+        ShowErrorBox(kWriteErrorText, error);
         return false;
     }
     ForgetRemoveOnErrorStop();

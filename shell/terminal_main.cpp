@@ -3,14 +3,20 @@
 // At a terminal it shows "Quelvane [ Go! ]" and reads single keys: Enter presses "Go!", Escape
 // closes. Otherwise each line of standard input is one press and the end of input closes. Boxes
 // are single lines (see the POSIX platform). Exit codes are the window's: 0 after a close, the
-// error number after an error stop. The only arguments are --help (-h) and --version.
+// error number after an error stop. For scripts it also runs once without the window (--batch,
+// --dry-run), in a directory of their choosing (-C).
+#include <getopt.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "shell/batch_run.h"
+#include "shell/progress_line.h"
 #include "shell/run_patch.h"
 #include "support/error_stop.h"
 #include "support/platform.h"
@@ -68,42 +74,96 @@ Press WaitForLine() {
 }
 
 constexpr char kUsage[] =
-    "Usage: quelvane [--help | --version]\n"
+    "Usage: quelvane [-C DIR] [--batch | -n]\n"
+    "       quelvane --help | --version\n"
     "\n"
-    "Patches verdata.mul in the current directory with the records of patchdata.mul there:\n"
+    "Patches verdata.mul with the records of patchdata.mul, both in the current directory:\n"
     "the target's earlier duplicate keys are dropped, each patch entry replaces the target entry\n"
     "with its key or goes in at its sorted place, and the result replaces verdata.mul in one\n"
     "atomic step. patchdata.mul is only read.\n"
     "\n"
-    "At a terminal, Enter presses Go! and Escape closes; each message waits for Enter.\n"
-    "Otherwise each line of standard input is one press of Go!, and its end closes.\n"
+    "Without --batch or -n it shows the window as text. At a terminal, Enter presses Go! and\n"
+    "Escape closes; each message waits for Enter. Otherwise each line of standard input is one\n"
+    "press of Go!, and its end closes.\n"
     "\n"
-    "Exit status: 0 after a normal close (messages such as \"Error opening Verdata.mul\"\n"
-    "included), 2 for a wrong argument, else the number of the runtime error that ended the\n"
-    "run: 100 a short read, 101 a short write, 203 out of memory, 217 anything else, or the\n"
-    "system's own error code (28 for a full disk).\n";
+    "  -C, --directory=DIR  work in DIR instead of the current directory\n"
+    "      --batch          patch once, for scripts: no window, no keys read, no pause; prints\n"
+    "                       one summary line of what was done on standard output\n"
+    "  -n, --dry-run        load, prune, merge, lay out and check the limits as --batch does,\n"
+    "                       and print what would be done; nothing is written, the target is\n"
+    "                       only read\n"
+    "  -h, --help           this text\n"
+    "      --version        the version\n"
+    "\n"
+    "While a run writes for more than a second and standard error is a terminal, a line there\n"
+    "shows the bytes written.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    the window closed (messages such as \"Error opening Verdata.mul\" included);\n"
+    "       --batch or -n: done\n"
+    "  1    --batch or -n: refused (a file that cannot be opened, damaged input, a result over\n"
+    "       the format's limits, a write that cannot be made or put in place; a dry run that\n"
+    "       finds the target could not be written), or DIR cannot be entered\n"
+    "  2    wrong usage\n"
+    "  else the number of the runtime error that ended the run: 100 a short read, 101 a short\n"
+    "       write, 203 out of memory, 217 anything else, or the system's own error code (28\n"
+    "       for a full disk); verdata.mul is then as it was\n";
 
-// Answers the arguments, if any, as a Linux program does. Returns the exit code when the
-// process is to end without showing the window.
-int Answer(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
-        return 0;
+struct Arguments {
+    bool Help = false, Version = false, Batch = false, DryRun = false;
+    const char* Directory = nullptr;
+};
+
+// Parses the arguments as Linux programs do (options in any order, "--" ends them). Returns
+// -1 when they are right, else the exit code after the message for wrong usage.
+int Parse(int argc, char** argv, Arguments& arguments) {
+    enum { kBatch = 256, kVersion };
+    static const option kOptions[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kVersion},
+        {"directory", required_argument, nullptr, 'C'},
+        {"batch", no_argument, nullptr, kBatch},
+        {"dry-run", no_argument, nullptr, 'n'},
+        {nullptr, 0, nullptr, 0},
+    };
+    ::opterr = 0;  // the messages below name the program as the user typed it
+    const auto wrong = [](const std::string& message) {
+        std::fprintf(stderr, "quelvane: %s\nTry 'quelvane --help'.\n", message.c_str());
+        return 2;
+    };
+    for (int option; (option = ::getopt_long(argc, argv, ":hC:n", kOptions, nullptr)) != -1;) {
+        switch (option) {
+            case 'h':
+                arguments.Help = true;
+                break;
+            case kVersion:
+                arguments.Version = true;
+                break;
+            case 'C':
+                arguments.Directory = ::optarg;
+                break;
+            case kBatch:
+                arguments.Batch = true;
+                break;
+            case 'n':
+                arguments.DryRun = true;
+                break;
+            case ':':
+                return wrong("option '" + std::string(argv[::optind - 1]) + "' needs a directory");
+            default:
+                return wrong(::optopt != 0
+                                 ? "unknown option '-" +
+                                       std::string(1, static_cast<char>(::optopt)) + "'"
+                                 : "unknown option '" + std::string(argv[::optind - 1]) + "'");
+        }
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("quelvane %s\n", QUELVANE_VERSION);
-        return 0;
-    }
-    std::fprintf(stderr, "quelvane: unexpected argument '%s'\nTry 'quelvane --help'.\n", argv[1]);
-    return 2;
+    if (::optind < argc)
+        return wrong("unexpected argument '" + std::string(argv[::optind]) + "'");
+    return -1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc > 1)
-        return Answer(argc, argv);
-    quelvane::InstallErrorStopHandlers();
+// The window as text: presses until a run completes or the window is closed.
+int RunStandIn() {
     const bool terminal = ::isatty(STDIN_FILENO) != 0;
     if (terminal) {
         std::printf("Quelvane [ Go! ]  Enter: Go!   Esc: close\n");
@@ -118,4 +178,30 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments arguments;
+    if (const int wrong = Parse(argc, argv, arguments); wrong >= 0)
+        return wrong;
+    if (arguments.Help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (arguments.Version) {
+        std::printf("quelvane %s\n", QUELVANE_VERSION);
+        return 0;
+    }
+    if (arguments.Directory != nullptr && ::chdir(arguments.Directory) != 0) {
+        std::fprintf(stderr, "quelvane: cannot enter '%s': %s\n", arguments.Directory,
+                     std::strerror(errno));
+        return 1;
+    }
+    quelvane::InstallErrorStopHandlers();
+    quelvane::ShowProgressAtTerminal();
+    if (arguments.Batch || arguments.DryRun)
+        return quelvane::RunBatch(arguments.DryRun);
+    return RunStandIn();
 }

@@ -1,8 +1,12 @@
 // The built native program, run for real: its arguments, and presses of "Go!" on standard input
 // in directories with links, owners, hard links and leftovers of earlier runs.
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -65,8 +69,8 @@ const Bytes kPatch = File({{1, 4, 5, 'P'}, {1, 2, 1, 'N'}});
 
 TEST(Cli, ArgumentsAreAnsweredAsALinuxProgramDoesAndTouchNoFile) {
     const std::tuple<const char*, int, std::string, std::string> cases[] = {
-        {"--help", 0, "Usage: quelvane [--help | --version]\n", ""},
-        {"-h", 0, "Exit status: 0", ""},
+        {"--help", 0, "Usage: quelvane [-C DIR] [--batch | -n]\n", ""},
+        {"-h", 0, "Exit status:\n  0", ""},
         {"--version", 0, "quelvane " QUELVANE_VERSION "\n", ""},
         {"foo", 2, "", "quelvane: unexpected argument 'foo'\nTry 'quelvane --help'.\n"},
     };
@@ -173,6 +177,147 @@ TEST(Cli, AFullDiskStopsWithTheSystemsNumberAndKeepsTheTarget) {
     EXPECT_EQ(r.Err.rfind("Error: Runtime error  28 at 004020", 0), 0u) << r.Err;
     EXPECT_TRUE(after == target);
     EXPECT_FALSE(leftover);
+}
+
+// A file's and its directory's modification times: a file made and removed in the directory,
+// however briefly, changes the directory's.
+std::string Times(const std::string& path) {
+    struct stat file {
+    }, directory{};
+    ::stat(path.c_str(), &file);
+    ::stat(fs::path(path).parent_path().c_str(), &directory);
+    return std::to_string(file.st_mtim.tv_nsec) + " " + std::to_string(directory.st_mtim.tv_nsec);
+}
+
+// The command in scripts: the pair lies in work/, the program runs beside it with -C.
+TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
+    const std::string done =
+        "verdata.mul: 2 entries, 0 earlier duplicates dropped; patchdata.mul: 2 entries, "
+        "1 replaced, 1 added; result 3 entries, 73 bytes\n";
+    const std::string wouldBe =
+        "verdata.mul: 2 entries, 0 earlier duplicates would be dropped; patchdata.mul: 2 "
+        "entries, 1 would be replaced, 1 would be added; result would be 3 entries, 73 bytes";
+    const std::string unwritable =
+        "; but verdata.mul could not be written: Operation not permitted\n";
+    FileBuilder crowded;  // a merge of it and the patch is over the limit of 65535 entries
+    for (std::int32_t k = 0; k < 65534; ++k)
+        crowded.Entry({2, k, -1, 0, 0});
+    struct Case {
+        const char* Name;
+        std::string Arguments, Lay;
+        int ExitCode;
+        std::string Out, Err;
+        Bytes Target = kTarget;
+    };
+    const Case cases[] = {
+        {"a batch run", "-C work --batch", "", 0, done, ""},
+        {"a dry run, -C absolute", "-n --directory=\"$PWD/work\"", "", 0, wouldBe + "\n", ""},
+        {"no target", "-C work --batch", "rm work/verdata.mul", 1, "",
+         "quelvane: Error opening Verdata.mul: No such file or directory\n"},
+        {"a damaged target", "--batch -C work", "", 1, "",
+         "quelvane: Error reading Verdata.mul: entry count -4 is below 0\n",
+         FileBuilder().Count(-4).Build()},
+        {"a result over the limit", "--batch -C work", "", 1, "",
+         "quelvane: Error writing Verdata.mul: the result has 65536 entries, 1 more than the "
+         "limit of 65535\n",
+         crowded.Build()},
+        {"a directory that refuses the write", "--batch -C work", "chattr +i work", 1, "",
+         "quelvane: Error writing Verdata.mul: Operation not permitted\n"},
+        {"a dry run finds it too", "-C work -n", "chattr +i work", 1, wouldBe + unwritable, ""},
+        {"a target cut short", "-C work --batch", "truncate -s -1 work/verdata.mul", 100, "",
+         "quelvane: Runtime error 100 at 00401050: a file ends before its index or one of its "
+         "blocks does\n"},
+        {"no such directory", "-C nowhere --batch", "", 1, "",
+         "quelvane: cannot enter 'nowhere': No such file or directory\n"},
+        {"wrong usage", "--batch --now", "", 2, "",
+         "quelvane: unknown option '--now'\nTry 'quelvane --help'.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDirectory directory;
+        fs::create_directories("work");
+        WriteFileBytes("work/verdata.mul", c.Target);
+        WriteFileBytes("work/patchdata.mul", kPatch);
+        if (std::system((c.Lay + " 2>/dev/null").c_str()) != 0) {
+            std::printf("[ skipped ] %s: '%s' is not possible here\n", c.Name, c.Lay.c_str());
+            continue;
+        }
+        const std::map<std::string, std::string> before = Listing();
+        const std::string times = Times("work/patchdata.mul");
+        const Result r = RunQuelvane(directory.Path(), "", c.Arguments);
+        std::system("chattr -i work 2>/dev/null");
+        EXPECT_EQ(r.ExitCode, c.ExitCode);
+        EXPECT_EQ(r.Out, c.Out);
+        EXPECT_EQ(r.Err, c.Err);
+        if (c.ExitCode == 0 && c.Out == done) {
+            EXPECT_EQ(Render(ReadFileBytes("work/verdata.mul")),
+                      "(1,1,64,3,0)3*v (1,2,67,1,0)1*N (1,4,68,5,0)5*P");
+            continue;
+        }
+        // Nothing written, and nothing ever made beside the pair.
+        EXPECT_EQ(Listing(), before);
+        EXPECT_EQ(Times("work/patchdata.mul"), times);
+    }
+}
+
+// Runs `quelvane --batch` in `directory` at a pseudo-terminal (its standard error too, or a
+// file when `errorToFile`), stopped for 1.3 s as soon as its new file grows, so that its write
+// lasts over a second. Returns what the terminal showed; the file's content goes to `error`.
+std::string BatchAtTerminal(const std::string& directory, bool errorToFile, std::string* error) {
+    const std::string errorFile = directory + "/../stderr";
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+        if (::chdir(directory.c_str()) != 0)
+            ::_exit(126);
+        if (errorToFile)
+            ::dup2(::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+        ::execl(QUELVANE_BINARY, "quelvane", "--batch", nullptr);
+        ::_exit(127);
+    }
+    const auto writing = [&] {
+        std::error_code none;  // not there yet
+        return fs::file_size(directory + "/verdata.mul.new", none) > 0 && !none;
+    };
+    while (!writing() && ::waitpid(child, nullptr, WNOHANG) == 0) {
+    }
+    ::kill(child, SIGSTOP);
+    ::usleep(1300000);
+    ::kill(child, SIGCONT);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(terminal, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, static_cast<std::size_t>(got));
+    ::waitpid(child, nullptr, 0);
+    ::close(terminal);
+    *error = Text(errorFile);
+    return shown;
+}
+
+// A write of over a second shows its progress at a terminal, and erases it before the summary;
+// with standard error not a terminal, nothing shows.
+TEST(Cli, ALongWriteShowsItsProgressAtATerminalOnly) {
+    TempDirectory directory;
+    constexpr std::int32_t kLength = 200 << 20;
+    fs::create_directories("work");
+    WriteFileBytes("work/verdata.mul", FileBuilder().Entry({1, 1, 24, kLength, 0}).Build());
+    fs::resize_file("work/verdata.mul", 24 + kLength);  // a hole: quick to make, real to copy
+    WriteFileBytes("work/patchdata.mul", FileBuilder().Build());
+    const std::string summary = "result 1 entry, " + std::to_string(24 + kLength) + " bytes";
+    for (const bool errorToFile : {false, true}) {
+        SCOPED_TRACE(errorToFile ? "standard error to a file" : "at a terminal");
+        std::string error;
+        const std::string shown = BatchAtTerminal(directory.Path() + "/work", errorToFile, &error);
+        const auto progress =
+            shown.rfind(" of " + std::to_string(24 + kLength) + " bytes written (");
+        EXPECT_EQ(progress != std::string::npos, !errorToFile) << shown;
+        EXPECT_NE(shown.find(summary), std::string::npos) << shown;
+        if (!errorToFile) {
+            const auto erased = shown.rfind("\r\033[K");
+            EXPECT_TRUE(erased > progress && erased < shown.find(summary)) << shown;
+        }
+        EXPECT_EQ(error, "");
+    }
 }
 
 }  // namespace

@@ -1,0 +1,11 @@
+// A progress line on standard error for runs at a terminal (the native build).
+#pragma once
+
+namespace quelvane {
+
+// Shows the write's progress on standard error when that is a terminal: once a write has gone
+// on for more than a second, one line "verdata.mul: N of M bytes written (P%)", redrawn at most
+// five times a second and erased when the write ends. Does nothing elsewhere.
+void ShowProgressAtTerminal();
+
+}  // namespace quelvane
