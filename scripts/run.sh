@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Patches verdata.mul with patchdata.mul in DIR (a demo pair in a fresh directory when no DIR is
-# given): builds the native program if needed, then presses "Go!" once.
+# given): builds the native program if needed, then patches once (--batch: a summary line, and an
+# exit status that says whether it worked).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null || [ ! -d /usr/include/gtest ] \
@@ -19,8 +20,7 @@ if [ -z "$dir" ]; then
     "$workload" list "$dir/verdata.mul"
     "$workload" list "$dir/patchdata.mul"
 fi
-cd "$dir"
 status=0
-printf '\n' | "$root/build/native/quelvane" || status=$?
-[ -f verdata.mul ] && "$workload" list verdata.mul
+"$root/build/native/quelvane" -C "$dir" --batch || status=$?
+[ -f "$dir/verdata.mul" ] && "$workload" list "$dir/verdata.mul"
 exit "$status"
