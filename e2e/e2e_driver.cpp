@@ -316,8 +316,8 @@ TEST_F(EndToEnd, TheWindowAnswersDuringARunAndInputNeverSwallowsItsResult) {
         const char* Box;
     };
     const Case cases[] = {
-        {"a run held 1.5 s at its open", 1500, Given::Nothing, "Done."},
-        {"Escape, Go! and Alt+F4 during the run", 1500, Given::EscapeGoAndAltF4, "Done."},
+        {"a run held 1.2 s at its open", 1200, Given::Nothing, "Done."},
+        {"Escape, Go! and Alt+F4 during the run", 1200, Given::EscapeGoAndAltF4, "Done."},
         {"the close box during the run", 0, Given::CloseBox, "Done."},
         {"Escape, Go! and Alt+F4 during a refused run", 60000, Given::EscapeGoAndAltF4,
          "Error opening Verdata.mul"},

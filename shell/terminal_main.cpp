@@ -131,8 +131,8 @@ int Parse(int argc, char** argv, Arguments& arguments) {
         std::fprintf(stderr, "quelvane: %s\nTry 'quelvane --help'.\n", message.c_str());
         return 2;
     };
-    for (int option; (option = ::getopt_long(argc, argv, ":hC:n", kOptions, nullptr)) != -1;) {
-        switch (option) {
+    for (int code; (code = ::getopt_long(argc, argv, ":hC:n", kOptions, nullptr)) != -1;) {
+        switch (code) {
             case 'h':
                 arguments.Help = true;
                 break;
@@ -150,11 +150,18 @@ int Parse(int argc, char** argv, Arguments& arguments) {
                 break;
             case ':':
                 return wrong("option '" + std::string(argv[::optind - 1]) + "' needs a directory");
-            default:
-                return wrong(::optopt != 0
-                                 ? "unknown option '-" +
-                                       std::string(1, static_cast<char>(::optopt)) + "'"
-                                 : "unknown option '" + std::string(argv[::optind - 1]) + "'");
+            default: {
+                const std::string given = argv[::optind - 1];
+                if (given.rfind("--", 0) != 0)
+                    return wrong("unknown option '-" + std::string(1, static_cast<char>(::optopt)) +
+                                 "'");
+                const std::string name = given.substr(0, given.find('='));
+                for (const option& known : kOptions) {
+                    if (known.name != nullptr && name == std::string("--") + known.name)
+                        return wrong("option '" + name + "' takes no value");
+                }
+                return wrong("unknown option '" + name + "'");
+            }
         }
     }
     if (::optind < argc)

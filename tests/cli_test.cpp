@@ -73,6 +73,8 @@ TEST(Cli, ArgumentsAreAnsweredAsALinuxProgramDoesAndTouchNoFile) {
         {"-h", 0, "Exit status:\n  0", ""},
         {"--version", 0, "quelvane " QUELVANE_VERSION "\n", ""},
         {"foo", 2, "", "quelvane: unexpected argument 'foo'\nTry 'quelvane --help'.\n"},
+        {"--batch=yes", 2, "",
+         "quelvane: option '--batch' takes no value\nTry 'quelvane --help'.\n"},
     };
     TempDirectory directory;
     WriteFileBytes("verdata.mul", kTarget);
