@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "tests/test_files.h"
 
@@ -112,16 +113,20 @@ class Program {
         return static_cast<long>(code);
     }
 
-    // A visible dialog box of this process, or null.
-    HWND FindBox() const {
-        HWND box = nullptr;
-        while ((box = ::FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr) {
+    // The visible dialog boxes of this process.
+    std::vector<HWND> Boxes() const {
+        std::vector<HWND> boxes;
+        for (HWND box = nullptr; (box = ::FindWindowExA(nullptr, box, "#32770", nullptr));) {
             DWORD pid = 0;
             ::GetWindowThreadProcessId(box, &pid);
             if (pid == process_.dwProcessId && ::IsWindowVisible(box))
-                return box;
+                boxes.push_back(box);
         }
-        return nullptr;
+        return boxes;
+    }
+    HWND FindBox() const {
+        const std::vector<HWND> boxes = Boxes();
+        return boxes.empty() ? nullptr : boxes.front();
     }
     HWND WaitForBox(DWORD timeoutMs = kTimeoutMs) const {
         HWND box = nullptr;
@@ -291,6 +296,28 @@ TEST_F(EndToEnd, HoldersLeftoversAndAttributesOfTheTarget) {
         if (c.Attributes != 0)
             ::SetFileAttributesA("verdata.mul", FILE_ATTRIBUTE_NORMAL);
     }
+}
+
+// The error stop on the run's thread: its own box (caption "Error", no owner, no icon); a press
+// of Go! while it is up starts nothing (a run would show a box of its own within 2.5 s); then the
+// process ends with the stop's number.
+TEST_F(EndToEnd, TheErrorStopShowsItsBoxAndEndsWithItsNumber) {
+    const Bytes target = File({{1, 1, 3, 'a'}});
+    WriteFileBytes("verdata.mul", Bytes(target.begin(), target.end() - 1));
+    WriteFileBytes("patchdata.mul", File({{1, 2, 1, 'P'}}));
+    Program program;
+    ASSERT_TRUE(program.Started());
+    program.Click();
+    const HWND box = program.WaitForBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(TextOf(box) + ": " + BoxText(box), "Error: Runtime error 100 at 00401050");
+    EXPECT_EQ(::GetWindow(box, GW_OWNER), nullptr);
+    EXPECT_EQ(IconOf(box), nullptr);
+    program.Click();
+    ::Sleep(2500);
+    EXPECT_EQ(program.Boxes(), std::vector<HWND>{box}) << "a run started under the box";
+    Dismiss(box);
+    EXPECT_EQ(program.ExitCode(), 100);
 }
 
 // What is given to the window 0.3 s into a run.

@@ -24,6 +24,7 @@ trap cleanup EXIT
 "$quelvane_wine" "$build/e2e/quelvane_e2e_driver.exe" "$exe"
 
 source "$root/e2e/planted_link.sh"
+source "$root/e2e/full_disk.sh"
 
 # The screenshot: the window alone, cropped from the screen.
 work="$(mktemp -d)"
