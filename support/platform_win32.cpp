@@ -158,12 +158,25 @@ class Win32Platform final : public Platform {
 
     // CREATE_NEW fails on any existing name, a link included, instead of opening it. A name
     // whose delete is still under way refuses the create for a moment. WRITE_DAC lets
-    // KeepAttributes give the file the target's access-control list.
+    // KeepAttributes give the file the target's access-control list; where a folder grants the
+    // creator less, the file is made without it, and keeps the folder's list.
     FileHandle CreateNew(DirectoryHandle, std::string_view name, SystemError* error) override {
-        return Opened(
-            RetriedCreate(std::string(name), GENERIC_READ | GENERIC_WRITE | WRITE_DAC,
-                          FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, Passing, error),
-            error);
+        const std::string path(name);
+        HANDLE file = INVALID_HANDLE_VALUE;
+        const auto create = [&](DWORD access) {
+            file = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+            return file != INVALID_HANDLE_VALUE;
+        };
+        const SystemError failed = Retried(
+            [&] {
+                return create(GENERIC_READ | GENERIC_WRITE | WRITE_DAC) ||
+                       (::GetLastError() == ERROR_ACCESS_DENIED &&
+                        create(GENERIC_READ | GENERIC_WRITE));
+            },
+            Passing);
+        ::SetLastError(failed);
+        return Opened(file, error);
     }
 
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
