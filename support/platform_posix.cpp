@@ -264,13 +264,13 @@ class PosixPlatform final : public Platform {
 
     SystemError StillNames(DirectoryHandle directory, std::string_view name,
                            FileHandle file) override {
-        struct stat named {
-        }, open{};
+        struct stat named {};
+        struct stat loaded {};
         if (::fstatat(At(directory), std::string(name).c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
             return LastError();
-        if (::fstat(Descriptor(file), &open) != 0)
+        if (::fstat(Descriptor(file), &loaded) != 0)
             return LastError();
-        return named.st_dev == open.st_dev && named.st_ino == open.st_ino ? 0 : kNameMoved;
+        return named.st_dev == loaded.st_dev && named.st_ino == loaded.st_ino ? 0 : kNameMoved;
     }
 
     SystemError Replace(DirectoryHandle directory, std::string_view replacement,
