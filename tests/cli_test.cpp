@@ -184,11 +184,10 @@ TEST(Cli, AFullDiskStopsWithTheSystemsNumberAndKeepsTheTarget) {
 // A file's and its directory's modification times: a file made and removed in the directory,
 // however briefly, changes the directory's.
 std::string Times(const std::string& path) {
-    struct stat file {
-    }, directory{};
-    ::stat(path.c_str(), &file);
-    ::stat(fs::path(path).parent_path().c_str(), &directory);
-    return std::to_string(file.st_mtim.tv_nsec) + " " + std::to_string(directory.st_mtim.tv_nsec);
+    const auto time = [](const fs::path& at) {
+        return std::to_string(fs::last_write_time(at).time_since_epoch().count());
+    };
+    return time(path) + " " + time(fs::path(path).parent_path());
 }
 
 // The command in scripts: the pair lies in work/, the program runs beside it with -C.
