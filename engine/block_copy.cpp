@@ -4,7 +4,6 @@
 #include <functional>
 #include <memory>
 
-#include "engine/assign_offsets.h"
 #include "support/error_stop.h"
 #include "support/io_check.h"
 #include "support/locations.h"
@@ -185,9 +184,9 @@ std::vector<CopyRange> PlanCopyRanges(const EntryTable& table) {
     return ranges;
 }
 
-void CopyBlocks(const EntryTable& table, FileHandle target) {
-    Copier copier(target, kHeadSize + kIndexEntrySize * static_cast<std::int64_t>(table.Count()),
-                  WrittenFileSize(table));
+void CopyBlocks(const EntryTable& table, FileHandle target, std::int64_t written,
+                std::int64_t total) {
+    Copier copier(target, written, total);
     for (const CopyRange& range : PlanCopyRanges(table))
         copier.Copy(range);
     copier.Finish();

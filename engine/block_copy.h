@@ -10,9 +10,10 @@ namespace quelvane {
 // Appends every block of `table` with data, in table order, to `target` at its current position.
 // Blocks that follow one another in the same source are copied as one range; each range goes
 // through the system's in-kernel copy where it has one, else through one large buffer with
-// sequential reads and writes. Reports the bytes of the new file written so far as it goes,
-// counting the head and index written before. Any failure ends in the error stop.
-void CopyBlocks(const EntryTable& table, FileHandle target);
+// sequential reads and writes. Reports the bytes of the new file written so far as it goes, from
+// `written` (the head and index before the blocks) of `total`. Any failure ends in the error stop.
+void CopyBlocks(const EntryTable& table, FileHandle target, std::int64_t written,
+                std::int64_t total);
 
 // One range of bytes to copy: `Length` bytes at `Offset` of `Source`.
 struct CopyRange {

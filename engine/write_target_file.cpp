@@ -105,8 +105,9 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     const std::vector<unsigned char> headAndIndex = EncodeHeadAndIndex(target);
     CheckedWrite(file, headAndIndex.data(), static_cast<std::uint32_t>(headAndIndex.size()),
                  kLocationWriteIndex);
-    ReportProgress(static_cast<std::int64_t>(headAndIndex.size()), total);
-    CopyBlocks(target, file);
+    const auto written = static_cast<std::int64_t>(headAndIndex.size());
+    ReportProgress(written, total);
+    CopyBlocks(target, file, written, total);
     CheckedFlush(file, kLocationFlushTarget);
     RemoveOnErrorStop(kNoFile, temporary.Directory, temporary.Name);  // closed below, whatever
     CheckedClose(file, kLocationCloseTarget);

@@ -20,8 +20,7 @@ constexpr UINT kRunEnded = WM_APP + 1;
 
 HWND MainWindow = nullptr;
 HWND GoButton = nullptr;
-// Set while a run is under way, from the press until its end reaches the window.
-bool running = false;
+// The run under way, from the press until its end reaches the window; null when none is.
 HANDLE runThread = nullptr;
 
 // A run works on a thread of its own, so that the window's thread keeps reading its messages:
@@ -37,11 +36,10 @@ DWORD WINAPI RunOnItsThread(LPVOID) {
 void PressGo() {
     // No run starts inside another one, nor while the error stop's box is up: that box has no
     // owner, so the window stays enabled and its clicks still arrive here.
-    if (running || quelvane::ErrorStopInProgress())
+    if (runThread != nullptr || quelvane::ErrorStopInProgress())
         return;
     runThread = ::CreateThread(nullptr, 0, RunOnItsThread, nullptr, 0, nullptr);
-    running = runThread != nullptr;
-    if (!running)
+    if (runThread == nullptr)
         quelvane::ErrorStop(quelvane::kErrorUnhandled, quelvane::kLocationUnhandled);
 }
 
@@ -49,7 +47,6 @@ void RunEnded(bool done) {
     ::WaitForSingleObject(runThread, INFINITE);
     ::CloseHandle(runThread);
     runThread = nullptr;
-    running = false;
     if (done)
         ::PostMessageA(MainWindow, WM_CLOSE, 0, 0);  // "Done." closes the window
 }
@@ -63,14 +60,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             ::PostQuitMessage(0);
             return 0;
         case WM_KEYDOWN:
-            if (wParam == VK_ESCAPE && !running)
+            if (wParam == VK_ESCAPE && runThread == nullptr)
                 ::SendMessageA(MainWindow, WM_CLOSE, 0, 0);
             return 0;
         case WM_COMMAND:
             PressGo();
             return 0;
         case WM_CLOSE:
-            return running ? 0 : ::DefWindowProcA(window, message, wParam, lParam);
+            return runThread != nullptr ? 0 : ::DefWindowProcA(window, message, wParam, lParam);
         case kRunEnded:
             RunEnded(wParam != 0);
             return 0;

@@ -11,6 +11,8 @@ namespace quelvane {
 namespace {
 
 constexpr std::string_view kTargetOpenErrorText = "Error opening Verdata.mul";
+// What a place that was never resolved holds as its error: it has no directory to close.
+constexpr SystemError kNotResolved = 0xFFFFFFFFu;
 
 // Where "verdata.mul" finally leads, found once at the start of a run; its directory is held
 // until the run ends, whichever way it ends.
@@ -18,7 +20,7 @@ class TargetPlace {
   public:
     TargetPlace() = default;
     ~TargetPlace() {
-        if (resolved_)
+        if (error_ == 0)
             Os().CloseDirectory(place_.Directory);
     }
     TargetPlace(const TargetPlace&) = delete;
@@ -26,16 +28,14 @@ class TargetPlace {
 
     bool Resolve() {
         error_ = Os().Resolve(kTargetFileName, &place_);
-        resolved_ = error_ == 0;
-        return resolved_;
+        return error_ == 0;
     }
     const FinalPlace& Place() const { return place_; }
     SystemError Error() const { return error_; }
 
   private:
     FinalPlace place_;
-    SystemError error_ = 0;
-    bool resolved_ = false;
+    SystemError error_ = kNotResolved;
 };
 
 }  // namespace
