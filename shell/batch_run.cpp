@@ -38,6 +38,12 @@ std::string ReasonText(SystemError reason) {
             return "an unexpected failure";
         case kNameMoved:
             return "verdata.mul was replaced by another file during the run";
+        case kRunInProgress:
+            return "another run is working on it";
+        case kNotRegularFile:
+            return "not a regular file";
+        case kTemporaryIsDirectory:
+            return "a directory has the name of its temporary file";
         default:
             return std::strerror(static_cast<int>(reason));
     }

@@ -7,5 +7,8 @@ namespace quelvane {
 // on for more than a second, one line "verdata.mul: N of M bytes written (P%)", redrawn at most
 // five times a second and erased when the write ends. Does nothing elsewhere.
 void ShowProgressAtTerminal();
+// Erases the line if it is shown, with async-signal-safe calls only: for a signal that ends the
+// process in the middle of a write.
+void EraseProgressLineInSignal();
 
 }  // namespace quelvane

@@ -1,5 +1,7 @@
 #include "shell/run_patch.h"
 
+#include <string>
+
 #include "engine/assign_offsets.h"
 #include "engine/entry_table.h"
 #include "engine/load_entry_table.h"
@@ -11,23 +13,25 @@ namespace quelvane {
 namespace {
 
 constexpr std::string_view kTargetOpenErrorText = "Error opening Verdata.mul";
-// What a place that was never resolved holds as its error: it has no directory to close.
-constexpr SystemError kNotResolved = 0xFFFFFFFFu;
 
-// Where "verdata.mul" finally leads, found once at the start of a run; its directory is held
-// until the run ends, whichever way it ends.
+// Where "verdata.mul" finally leads, found once at the start of a run, and the lock that keeps
+// other runs off it; its directory and the lock are held until the write is over, whichever way
+// it ends.
 class TargetPlace {
   public:
     TargetPlace() = default;
     ~TargetPlace() {
-        if (error_ == 0)
-            Os().CloseDirectory(place_.Directory);
+        Os().Unlock(lock_);
+        Os().CloseDirectory(place_.Directory);  // none held until a resolution succeeds
     }
     TargetPlace(const TargetPlace&) = delete;
     TargetPlace& operator=(const TargetPlace&) = delete;
 
-    bool Resolve() {
+    // Finds the place and takes its lock: exclusive to write, shared to only read.
+    bool Take(bool exclusive) {
         error_ = Os().Resolve(kTargetFileName, &place_);
+        if (error_ == 0)
+            error_ = Os().Lock(place_, exclusive, &lock_);
         return error_ == 0;
     }
     const FinalPlace& Place() const { return place_; }
@@ -35,14 +39,14 @@ class TargetPlace {
 
   private:
     FinalPlace place_;
-    SystemError error_ = kNotResolved;
+    SystemError error_ = 0;
+    LockHandle lock_ = kNoLock;
 };
 
-}  // namespace
-
-bool RunPatch(const RunOptions& options) {
+// The run up to the end of the write (a dry run: up to the limits), under the place's lock.
+bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     TargetPlace target;
-    if (!target.Resolve()) {
+    if (!target.Take(!options.DryRun)) {
         ShowErrorBox(kTargetOpenErrorText, target.Error());
         return false;
     }
@@ -56,7 +60,6 @@ bool RunPatch(const RunOptions& options) {
         ReleaseTable(TargetTable);
         return false;
     }
-    RunSummary summary;
     summary.TargetEntries = TargetTable.Count();
     summary.TargetLeftOut = TargetTable.LeftOut;
     summary.PatchEntries = PatchTable.Count();
@@ -69,13 +72,23 @@ bool RunPatch(const RunOptions& options) {
     summary.Added = merged.Added;
     summary.ResultEntries = TargetTable.Count();
     summary.ResultBytes = WrittenFileSize(TargetTable);
-    if (options.DryRun) {
-        summary.NotWritable = Os().CanWrite(target.Place().Directory, target.Place().Name);
-        ReleaseTable(PatchTable);
-        ReleaseTable(TargetTable);
-    } else if (!WriteLaidOutTarget(TargetTable, PatchTable, target.Place())) {
+    if (!options.DryRun)
+        return WriteLaidOutTarget(TargetTable, PatchTable, target.Place());
+    const FinalPlace& place = target.Place();
+    summary.NotWritable = Os().CanWrite(place.Directory, place.Name,
+                                        place.Name + std::string(kTemporarySuffix),
+                                        summary.ResultBytes);
+    ReleaseTable(PatchTable);
+    ReleaseTable(TargetTable);
+    return true;
+}
+
+}  // namespace
+
+bool RunPatch(const RunOptions& options) {
+    RunSummary summary;
+    if (!PatchUnderLock(options, summary))
         return false;
-    }
     if (options.Summary != nullptr)
         *options.Summary = summary;
     if (options.DryRun || !options.PauseAndSayDone)

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,6 +21,7 @@
 #include "shell/run_patch.h"
 #include "support/error_stop.h"
 #include "support/platform.h"
+#include "support/signal_cleanup.h"
 
 namespace {
 
@@ -27,17 +29,70 @@ enum class Press { Go, Close };
 
 constexpr char kEscape = 27;
 
+// The terminal's modes as they were, and the key mode, while a key is awaited; read by the signal
+// handlers, which put the terminal back before the process stops or ends.
+termios savedModes{}, keyModes{};
+volatile std::sig_atomic_t inKeyMode = 0;
+
+void SetModes(const termios& modes) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &modes);
+}
+
+// Ctrl-Z: the terminal as it was while stopped, the key mode again once continued.
+void OnStop(int) {
+    const int saved = errno;
+    if (inKeyMode != 0)
+        SetModes(savedModes);
+    struct sigaction stop {}, previous{};
+    stop.sa_handler = SIG_DFL;
+    ::sigaction(SIGTSTP, &stop, &previous);
+    sigset_t only{};
+    ::sigemptyset(&only);
+    ::sigaddset(&only, SIGTSTP);
+    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(SIGTSTP);  // stops here until continued
+    ::sigprocmask(SIG_BLOCK, &only, nullptr);
+    ::sigaction(SIGTSTP, &previous, nullptr);
+    if (inKeyMode != 0)
+        SetModes(keyModes);
+    errno = saved;
+}
+// Continued after a stop that did not come through OnStop (SIGSTOP): the shell may have reset
+// the terminal meanwhile.
+void OnContinue(int) {
+    const int saved = errno;
+    if (inKeyMode != 0)
+        SetModes(keyModes);
+    errno = saved;
+}
+
+// What a terminating signal undoes of the stand-in's own: the progress line, the key mode.
+void CleanUpInSignal() {
+    quelvane::EraseProgressLineInSignal();
+    if (inKeyMode != 0)
+        SetModes(savedModes);
+}
+
+void KeepTheTerminalAcrossStops() {
+    struct sigaction handler {};
+    handler.sa_flags = SA_RESTART;  // the key's read goes on after a stop
+    handler.sa_handler = OnStop;
+    ::sigaction(SIGTSTP, &handler, nullptr);
+    handler.sa_handler = OnContinue;
+    ::sigaction(SIGCONT, &handler, nullptr);
+}
+
 // One key at the terminal, read with echo and line editing off only while waiting, so that a box
 // shown during the run reads its Enter as usual and an error stop leaves the terminal sane.
 int ReadKey() {
-    termios saved{};
-    if (::tcgetattr(STDIN_FILENO, &saved) != 0)
+    if (::tcgetattr(STDIN_FILENO, &savedModes) != 0)
         return EOF;
-    termios raw = saved;
-    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    keyModes = savedModes;
+    keyModes.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    keyModes.c_cc[VMIN] = 1;
+    keyModes.c_cc[VTIME] = 0;
+    inKeyMode = 1;
+    SetModes(keyModes);
     unsigned char key = 0;
     int result = ::read(STDIN_FILENO, &key, 1) == 1 ? key : EOF;
     if (result == kEscape) {
@@ -49,7 +104,8 @@ int ReadKey() {
             result = 0;
         }
     }
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    SetModes(savedModes);
+    inKeyMode = 0;
     return result;
 }
 
@@ -173,6 +229,7 @@ int Parse(int argc, char** argv, Arguments& arguments) {
 int RunStandIn() {
     const bool terminal = ::isatty(STDIN_FILENO) != 0;
     if (terminal) {
+        KeepTheTerminalAcrossStops();
         std::printf("Quelvane [ Go! ]  Enter: Go!   Esc: close\n");
         std::fflush(stdout);
     }
@@ -208,6 +265,7 @@ int main(int argc, char** argv) {
     }
     quelvane::InstallErrorStopHandlers();
     quelvane::ShowProgressAtTerminal();
+    quelvane::CleanUpOnTerminatingSignals(CleanUpInSignal);
     if (arguments.Batch || arguments.DryRun)
         return quelvane::RunBatch(arguments.DryRun);
     return RunStandIn();

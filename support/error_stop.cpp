@@ -1,6 +1,9 @@
 #include "support/error_stop.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <exception>
 #include <new>
@@ -14,9 +17,13 @@ namespace {
 
 // Read by the window's thread while a run's thread may be stopping.
 std::atomic<bool> stopping = false;
+
+// The temporary file to remove, kept so that a signal handler can read it at any moment: the
+// name in a fixed buffer, and a flag set only once the rest is in place.
+volatile std::sig_atomic_t pendingSet = 0;
 FileHandle pendingFile = kNoFile;
 DirectoryHandle pendingDirectory = kCurrentDirectory;
-std::string pendingName;
+std::array<char, 1024> pendingName{};
 
 // Clears the flag again only if the end of the process unwinds instead of ending it, which only
 // a test's platform does; the real platforms never return from EndProcess.
@@ -28,12 +35,12 @@ struct StopScope {
 };
 
 void RemovePendingFile() {
-    if (pendingName.empty())
+    if (pendingSet == 0)
         return;
     // Errors are ignored: the process is ending with the error that brought us here.
     if (pendingFile != kNoFile)
         (void)Os().Close(pendingFile);
-    (void)Os().Remove(pendingDirectory, pendingName);
+    (void)Os().Remove(pendingDirectory, pendingName.data());
     ForgetRemoveOnErrorStop();
 }
 
@@ -68,15 +75,30 @@ bool ErrorStopInProgress() {
 }
 
 void RemoveOnErrorStop(FileHandle file, DirectoryHandle directory, std::string_view name) {
+    pendingSet = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     pendingFile = file;
     pendingDirectory = directory;
-    pendingName = name;
+    const std::size_t length = std::min(name.size(), pendingName.size() - 1);
+    std::copy_n(name.data(), length, pendingName.data());
+    pendingName[length] = '\0';
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    pendingSet = length == name.size() ? 1 : 0;  // a name cut short is not this run's
 }
 
 void ForgetRemoveOnErrorStop() {
+    pendingSet = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     pendingFile = kNoFile;
     pendingDirectory = kCurrentDirectory;
-    pendingName.clear();
+}
+
+bool PendingTemporaryFile(DirectoryHandle* directory, const char** name) {
+    if (pendingSet == 0)
+        return false;
+    *directory = pendingDirectory;
+    *name = pendingName.data();
+    return true;
 }
 
 void InstallErrorStopHandlers() {

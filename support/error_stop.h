@@ -32,10 +32,12 @@ std::string FormatRuntimeError(std::uint32_t number, std::uint32_t location);
 // True from the moment an error stop begins: no run may start while its box is up.
 bool ErrorStopInProgress();
 
-// A temporary file (`name` in `directory`) that the error stop closes and removes before its box.
-// One at a time.
+// A temporary file (`name` in `directory`) that the error stop closes and removes before its box,
+// and a terminating signal removes before the process ends. One at a time.
 void RemoveOnErrorStop(FileHandle file, DirectoryHandle directory, std::string_view name);
 void ForgetRemoveOnErrorStop();
+// The file registered above, if any: safe to call from a signal handler.
+bool PendingTemporaryFile(DirectoryHandle* directory, const char** name);
 
 // Routes allocation failures (203) and unhandled exceptions (217) to the error stop.
 void InstallErrorStopHandlers();

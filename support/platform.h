@@ -32,6 +32,10 @@ struct FinalPlace {
     std::string Name;
 };
 
+// The lock that keeps runs on one file apart, as the implementation that took it knows it.
+using LockHandle = std::uintptr_t;
+inline constexpr LockHandle kNoLock = 0;
+
 // An opaque window that owns a message box; kNoWindow means no owner.
 using WindowHandle = void*;
 inline constexpr WindowHandle kNoWindow = nullptr;
@@ -76,14 +80,25 @@ class Platform {
     virtual SystemError Resolve(std::string_view name, FinalPlace* place) = 0;
     virtual void CloseDirectory(DirectoryHandle directory) = 0;
 
-    // Opens an existing file of `directory`. In a held directory the name must be the file's
-    // own: a link there is not followed (the open fails). Returns kNoFile on failure, with the
-    // system's code in `error` when it is not null.
+    // Takes, without waiting, the lock that keeps runs on the file at `place` apart: exclusive
+    // for a run that writes, shared for one that only reads (a dry run). It is taken on what the
+    // resolution found, so that every way of reaching the same file meets the same lock, whatever
+    // the path, link or directory spelling that led there. kRunInProgress when another run holds
+    // it. The process's end releases it too.
+    virtual SystemError Lock(const FinalPlace& place, bool exclusive, LockHandle* lock) = 0;
+    virtual void Unlock(LockHandle lock) = 0;
+
+    // Opens an existing regular file of `directory`. In a held directory the name must be the
+    // file's own: a link there is not followed (the open fails). Anything but a regular file (a
+    // directory, FIFO, socket or device) is refused with kNotRegularFile at once, never waited
+    // for. Returns kNoFile on failure, with the system's code in `error` when it is not null.
     virtual FileHandle OpenExisting(DirectoryHandle directory, std::string_view name, OpenMode mode,
                                     SystemError* error) = 0;
-    // 0 when the process could open `name` in `directory` for writing and make and remove files
-    // beside it, as a run must; else the system's reason. Opens nothing.
-    virtual SystemError CanWrite(DirectoryHandle directory, std::string_view name) = 0;
+    // 0 when a run could write `name` in `directory` as it would: open it for writing, make
+    // `temporary` beside it (no directory of that name in the way) and fill it with `bytes`
+    // (the file system has that much free); else the reason. Opens and changes nothing.
+    virtual SystemError CanWrite(DirectoryHandle directory, std::string_view name,
+                                 std::string_view temporary, std::int64_t bytes) = 0;
     // Creates a new file for reading and writing, only where nothing of that name exists: an
     // existing file or link of the name is never followed, reused or cut. kNoFile on failure.
     virtual FileHandle CreateNew(DirectoryHandle directory, std::string_view name,
@@ -145,6 +160,12 @@ class Platform {
 inline constexpr SystemError kCopyUnsupported = 0xFFFFFFFFu;
 // The code StillNames reports when the name now stands for another file than the open one.
 inline constexpr SystemError kNameMoved = 0xFFFFFFFEu;
+// The code Lock reports when another run holds the lock.
+inline constexpr SystemError kRunInProgress = 0xFFFFFFFDu;
+// The code OpenExisting reports for a name that is not a regular file.
+inline constexpr SystemError kNotRegularFile = 0xFFFFFFFCu;
+// The code a run reports when a directory has the name of its temporary file.
+inline constexpr SystemError kTemporaryIsDirectory = 0xFFFFFFFBu;
 
 // The platform in force: the real one of this build unless a test has installed another.
 Platform& Os();

@@ -1,6 +1,8 @@
 // The platform seam on POSIX systems (the native build).
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -27,6 +29,15 @@ SystemError LastError() {
 // A held directory's descriptor, or the current directory's stand-in.
 int At(DirectoryHandle directory) {
     return directory == kCurrentDirectory ? AT_FDCWD : static_cast<int>(directory) - 1;
+}
+
+// flock, repeated when a signal cuts it short; 0 or the reason, kRunInProgress for a holder.
+SystemError Flocked(int descriptor, bool exclusive) {
+    int result = 0;
+    while ((result = ::flock(descriptor, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB)) != 0 &&
+           errno == EINTR) {
+    }
+    return result == 0 ? 0 : errno == EWOULDBLOCK ? kRunInProgress : LastError();
 }
 
 // The content of the link `name` in `directory`.
@@ -110,20 +121,90 @@ class PosixPlatform final : public Platform {
             ::close(At(directory));
     }
 
+    // flock on the held directory: the directory is where a run's temporary file lives, and
+    // every way to the file (another spelling of the path, a linked directory, a link named
+    // verdata.mul elsewhere) ends in this one directory, whatever led there. The lock belongs to
+    // a descriptor of its own, opened anew, so it goes when the run lets it go or the process ends. Where the
+    // file system cannot lock a directory (NFS, which maps flock to byte-range locks that need
+    // a file open for writing) the file itself is locked, on a descriptor of its own, instead.
+    SystemError Lock(const FinalPlace& place, bool exclusive, LockHandle* lock) override {
+        const int directory = ::openat(At(place.Directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (directory < 0)
+            return LastError();
+        SystemError error = Flocked(directory, exclusive);
+        if (error == 0 || error == kRunInProgress) {
+            if (error == 0)
+                *lock = Handle(directory);
+            else
+                ::close(directory);
+            return error;
+        }
+        ::close(directory);
+        const int file = ::openat(At(place.Directory), place.Name.c_str(),
+                                  (exclusive ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK |
+                                      O_CLOEXEC);
+        if (file < 0)
+            return errno == ENOENT || errno == ELOOP ? 0 : LastError();  // the open will tell
+        if ((error = Flocked(file, exclusive)) == 0)
+            *lock = Handle(file);
+        else
+            ::close(file);
+        return error;
+    }
+
+    void Unlock(LockHandle lock) override {
+        if (lock != kNoLock)
+            ::close(Descriptor(lock));  // the lock goes with the descriptor's last close
+    }
+
+    // The type is looked at before the open, so that a FIFO or a device is never opened, and
+    // again on the open descriptor, for one swapped in between; the open does not wait (a FIFO
+    // without a writer would keep it forever).
     FileHandle OpenExisting(DirectoryHandle directory, std::string_view name, OpenMode mode,
                             SystemError* error) override {
+        const std::string path(name);
+        const bool held = directory != kCurrentDirectory;
+        struct stat status {};
+        if (::fstatat(At(directory), path.c_str(), &status, held ? AT_SYMLINK_NOFOLLOW : 0) ==
+                0 &&
+            !S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
+            return Refused(kNotRegularFile, error);
+        }
         const int flags = (mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC |
-                          (directory != kCurrentDirectory ? O_NOFOLLOW : 0);
-        return Opened(::openat(At(directory), std::string(name).c_str(), flags), error);
+                          O_NONBLOCK | (held ? O_NOFOLLOW : 0);
+        const int descriptor = ::openat(At(directory), path.c_str(), flags);
+        if (descriptor < 0 && errno == EISDIR)
+            return Refused(kNotRegularFile, error);
+        if (descriptor >= 0 && (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))) {
+            ::close(descriptor);
+            return Refused(kNotRegularFile, error);
+        }
+        return Opened(descriptor, error);
     }
 
     // With the process's effective identity, as an open would check it; root too is refused a
-    // read-only file system or an immutable file or directory.
-    SystemError CanWrite(DirectoryHandle directory, std::string_view name) override {
+    // read-only file system or an immutable file or directory. Root may also use the blocks
+    // the file system keeps back for it.
+    SystemError CanWrite(DirectoryHandle directory, std::string_view name,
+                         std::string_view temporary, std::int64_t bytes) override {
         if (::faccessat(At(directory), std::string(name).c_str(), W_OK, AT_EACCESS) != 0 ||
             ::faccessat(At(directory), ".", W_OK | X_OK, AT_EACCESS) != 0) {
             return LastError();
         }
+        struct stat status {};
+        if (::fstatat(At(directory), std::string(temporary).c_str(), &status,
+                      AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(status.st_mode)) {
+            return kTemporaryIsDirectory;
+        }
+        struct statvfs space {};
+        if ((directory == kCurrentDirectory ? ::statvfs(".", &space)
+                                            : ::fstatvfs(At(directory), &space)) != 0) {
+            return LastError();
+        }
+        const auto blocks = ::geteuid() == 0 ? space.f_bfree : space.f_bavail;
+        if (static_cast<std::uint64_t>(blocks) * space.f_frsize < static_cast<std::uint64_t>(bytes))
+            return ENOSPC;
         return 0;
     }
 
@@ -291,10 +372,11 @@ class PosixPlatform final : public Platform {
     }
 
     // unlink removes a link itself, never what it points to: a stale name needs no more care.
+    // A directory of that name is not removed: it is someone's, and refuses the run.
     SystemError Remove(DirectoryHandle directory, std::string_view name) override {
-        return ::unlinkat(At(directory), std::string(name).c_str(), 0) != 0 && errno != ENOENT
-                   ? LastError()
-                   : 0;
+        if (::unlinkat(At(directory), std::string(name).c_str(), 0) == 0 || errno == ENOENT)
+            return 0;
+        return errno == EISDIR ? kTemporaryIsDirectory : LastError();
     }
     SystemError RemoveStale(DirectoryHandle directory, std::string_view name) override {
         return Remove(directory, name);
@@ -331,6 +413,11 @@ class PosixPlatform final : public Platform {
     }
 
   private:
+    static FileHandle Refused(SystemError reason, SystemError* error) {
+        if (error != nullptr)
+            *error = reason;
+        return kNoFile;
+    }
     static FileHandle Opened(int descriptor, SystemError* error) {
         if (descriptor >= 0)
             return Handle(descriptor);

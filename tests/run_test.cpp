@@ -242,7 +242,7 @@ TEST_F(Run, AMissingOrWriteProtectedTargetCannotBeOpened) {
 // Every I/O operation of each completed run above fails in turn, with a system error and, where
 // it moves bytes, short: a box or the right error stop, and the pair exactly as it was.
 TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
-    const std::string boxed = " resolve open create stale attributes verify replace ";
+    const std::string boxed = " resolve lock open create stale attributes verify replace ";
     std::size_t injected = 0;
     for (const Case& pair : Cases()) {
         for (const bool kernelCopy : {true, false}) {

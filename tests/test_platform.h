@@ -28,7 +28,7 @@ struct Box {
     std::size_t PausesBefore = 0;
 };
 
-// A file operation, by its name: "resolve", "open", "create", "read", "write", "copy", "seek",
+// A file operation, by its name: "resolve", "lock", "open", "create", "read", "write", "copy", "seek",
 // "size", "flush", "close", "attributes", "verify" (the name still the loaded file), "replace",
 // "remove", "stale" (a stale name removed) or "probe" (whether the target could be written).
 using Operation = std::string_view;
@@ -95,8 +95,20 @@ class TestPlatform final : public Platform {
         return Opened("open", error,
                       [&] { return os_.OpenExisting(directory, name, mode, error); });
     }
-    SystemError CanWrite(DirectoryHandle directory, std::string_view name) override {
-        return Checked("probe", [&] { return os_.CanWrite(directory, name); });
+    SystemError Lock(const FinalPlace& place, bool exclusive, LockHandle* lock) override {
+        const SystemError error =
+            Checked("lock", [&] { return os_.Lock(place, exclusive, lock); });
+        if (error == 0)
+            Live.insert(*lock);
+        return error;
+    }
+    void Unlock(LockHandle lock) override {
+        Live.erase(lock);
+        os_.Unlock(lock);
+    }
+    SystemError CanWrite(DirectoryHandle directory, std::string_view name,
+                         std::string_view temporary, std::int64_t bytes) override {
+        return Checked("probe", [&] { return os_.CanWrite(directory, name, temporary, bytes); });
     }
     FileHandle CreateNew(DirectoryHandle directory, std::string_view name,
                          SystemError* error) override {
