@@ -41,12 +41,16 @@ void PressGo() {
     runThread = ::CreateThread(nullptr, 0, RunOnItsThread, nullptr, 0, nullptr);
     if (runThread == nullptr)
         quelvane::ErrorStop(quelvane::kErrorUnhandled, quelvane::kLocationUnhandled);
+    // A logoff or shutdown waits for the run, and says why to the user who asked for it.
+    ::ShutdownBlockReasonCreate(MainWindow, L"Patching verdata.mul");
 }
 
+// The run's thread has nothing left to do but end: its handle is let go without waiting for
+// that, so the window's thread never blocks on it.
 void RunEnded(bool done) {
-    ::WaitForSingleObject(runThread, INFINITE);
     ::CloseHandle(runThread);
     runThread = nullptr;
+    ::ShutdownBlockReasonDestroy(MainWindow);
     if (done)
         ::PostMessageA(MainWindow, WM_CLOSE, 0, 0);  // "Done." closes the window
 }
@@ -68,6 +72,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         case WM_CLOSE:
             return runThread != nullptr ? 0 : ::DefWindowProcA(window, message, wParam, lParam);
+        case WM_QUERYENDSESSION:
+            return runThread == nullptr;  // a run is not cut off halfway
         case kRunEnded:
             RunEnded(wParam != 0);
             return 0;

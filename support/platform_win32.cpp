@@ -4,6 +4,7 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,6 +19,12 @@ HANDLE Win(FileHandle file) {
 }
 SystemError LastError() {
     return static_cast<SystemError>(::GetLastError());
+}
+
+FileHandle Refused(SystemError reason, SystemError* error) {
+    if (error != nullptr)
+        *error = reason;
+    return kNoFile;
 }
 
 FileHandle Opened(HANDLE handle, SystemError* error) {
@@ -136,6 +143,49 @@ class Win32Platform final : public Platform {
     }
     void CloseDirectory(DirectoryHandle) override {}
 
+    // A named mutex of the folder's identity (its volume's serial number and its file index), so
+    // that every spelling of the folder's path meets the same one; it is taken without waiting,
+    // by the run's thread, and Windows releases it when that thread or the process ends, however.
+    // In the Global namespace, so that runs of other users' sessions meet it too; one made by
+    // another user that this one may not open is a run in progress as well. Windows has no
+    // shared run (no dry run), so `exclusive` changes nothing here.
+    SystemError Lock(const FinalPlace&, bool, LockHandle* lock) override {
+        const HANDLE folder =
+            ::CreateFileA(".", FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (folder == INVALID_HANDLE_VALUE)
+            return LastError();
+        BY_HANDLE_FILE_INFORMATION about{};
+        const bool known = ::GetFileInformationByHandle(folder, &about) != 0;
+        const SystemError error = LastError();
+        ::CloseHandle(folder);
+        if (!known)
+            return error;
+        char name[80];
+        std::snprintf(name, sizeof name, "Global\\Quelvane-%08lX-%08lX%08lX",
+                      static_cast<unsigned long>(about.dwVolumeSerialNumber),
+                      static_cast<unsigned long>(about.nFileIndexHigh),
+                      static_cast<unsigned long>(about.nFileIndexLow));
+        const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
+        if (mutex == nullptr)
+            return ::GetLastError() == ERROR_ACCESS_DENIED ? kRunInProgress : LastError();
+        const DWORD taken = ::WaitForSingleObject(mutex, 0);
+        if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) {  // abandoned: its run died
+            ::CloseHandle(mutex);
+            return kRunInProgress;
+        }
+        *lock = reinterpret_cast<LockHandle>(mutex);
+        return 0;
+    }
+
+    void Unlock(LockHandle lock) override {
+        if (lock == kNoLock)
+            return;
+        ::ReleaseMutex(reinterpret_cast<HANDLE>(lock));
+        ::CloseHandle(reinterpret_cast<HANDLE>(lock));
+    }
+
     // The target is opened with delete access too, so that a program that holds it without
     // sharing delete, and so would refuse the replace at the end, is found here, before any byte
     // is written. A passing holder is waited for, about 2 s.
@@ -143,17 +193,37 @@ class Win32Platform final : public Platform {
                             SystemError* error) override {
         const DWORD access =
             mode == OpenMode::ReadWrite ? GENERIC_READ | GENERIC_WRITE | DELETE : GENERIC_READ;
-        return Opened(RetriedCreate(std::string(name), access, FILE_SHARE_READ, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, Sharing, error),
-                      error);
+        const std::string path(name);
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return Refused(kNotRegularFile, error);
+        const FileHandle file = Opened(RetriedCreate(path, access, FILE_SHARE_READ, OPEN_EXISTING,
+                                                     FILE_ATTRIBUTE_NORMAL, Sharing, error),
+                                       error);
+        // A device (a name such as CON or NUL that Windows maps to one) is not a file either.
+        if (file != kNoFile && ::GetFileType(Win(file)) != FILE_TYPE_DISK) {
+            ::CloseHandle(Win(file));
+            return Refused(kNotRegularFile, error);
+        }
+        return file;
     }
 
-    // A read-only file is the one thing that refuses writing before an open tries.
-    SystemError CanWrite(DirectoryHandle, std::string_view name) override {
+    // A read-only file, a folder under the temporary file's name and a disk too full for the
+    // result are what refuse writing before an open or a create tries.
+    SystemError CanWrite(DirectoryHandle, std::string_view name, std::string_view temporary,
+                         std::int64_t bytes) override {
         const DWORD attributes = ::GetFileAttributesA(std::string(name).c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES)
             return LastError();
-        return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? ERROR_ACCESS_DENIED : 0;
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            return ERROR_ACCESS_DENIED;
+        const DWORD taken = ::GetFileAttributesA(std::string(temporary).c_str());
+        if (taken != INVALID_FILE_ATTRIBUTES && (taken & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return kTemporaryIsDirectory;
+        ULARGE_INTEGER free{};
+        if (::GetDiskFreeSpaceExA(nullptr, &free, nullptr, nullptr) == 0)
+            return LastError();
+        return free.QuadPart < static_cast<std::uint64_t>(bytes) ? ERROR_DISK_FULL : 0;
     }
 
     // CREATE_NEW fails on any existing name, a link included, instead of opening it. A name
@@ -314,6 +384,13 @@ class Win32Platform final : public Platform {
     // the process ends, so nothing of it can stay behind to stop a later run.
     SystemError RemoveStale(DirectoryHandle, std::string_view name) override {
         const std::string path(name);
+        // A folder of that name is someone's: it refuses the run at once, and stays.
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                FILE_ATTRIBUTE_DIRECTORY) {
+            return kTemporaryIsDirectory;
+        }
         HANDLE cover = INVALID_HANDLE_VALUE;
         SystemError error = 0;
         for (unsigned attempt = 0; cover == INVALID_HANDLE_VALUE && attempt < 16; ++attempt) {

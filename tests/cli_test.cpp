@@ -15,54 +15,12 @@
 #include <string>
 #include <tuple>
 
-#include "tests/test_files.h"
+#include "tests/cli_support.h"
 
 namespace quelvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Result {
-    int ExitCode = -1;
-    std::string Out, Err;
-};
-
-std::string Text(const std::string& path) {
-    const Bytes bytes = ReadFileBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Runs the program in `directory` with `input` on standard input (not a terminal).
-Result RunQuelvane(const std::string& directory, const std::string& input,
-                   const std::string& argument = "") {
-    const std::string io = fs::temp_directory_path() / ("quelvane-" + std::to_string(::getpid()));
-    WriteFileBytes(io + ".in", Bytes(input.begin(), input.end()));
-    const int status = std::system(("cd '" + directory + "' && " QUELVANE_BINARY " " + argument +
-                                    " <" + io + ".in >" + io + ".out 2>" + io + ".err")
-                                       .c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Text(io + ".out"), Text(io + ".err")};
-}
-
-// A file's permission bits, owner and group.
-std::string Attributes(const std::string& path) {
-    struct stat status {};
-    ::lstat(path.c_str(), &status);
-    return " [" + std::to_string(status.st_mode) + " " + std::to_string(status.st_uid) + ":" +
-           std::to_string(status.st_gid) + "]";
-}
-
-// Every name below the current directory: a link's destination, a file's content and attributes.
-std::map<std::string, std::string> Listing() {
-    std::map<std::string, std::string> listing;
-    for (const auto& entry :
-         fs::recursive_directory_iterator(".", fs::directory_options::follow_directory_symlink)) {
-        const std::string path = entry.path().lexically_normal().string();
-        listing[path] = entry.is_symlink()        ? "-> " + fs::read_symlink(path).string()
-                        : entry.is_regular_file() ? Text(path) + Attributes(path)
-                                                  : "";
-    }
-    return listing;
-}
 
 const Bytes kTarget = File({{1, 1, 3, 'v'}, {1, 4, 2000, 'w'}});
 const Bytes kPatch = File({{1, 4, 5, 'P'}, {1, 2, 1, 'N'}});

@@ -1,0 +1,111 @@
+// The built native program, run for real: in a directory, with its output caught; held in the
+// middle of its write; and what a directory holds, to compare before and after.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/test_files.h"
+
+namespace quelvane::testing {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int ExitCode = -1;
+    std::string Out, Err;
+};
+
+inline std::string Text(const std::string& path) {
+    const Bytes bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs the program in `directory` with `input` on standard input (not a terminal); one that does
+// not end within 20 s is ended, with exit code 124.
+inline Result RunQuelvane(const std::string& directory, const std::string& input,
+                   const std::string& argument = "") {
+    const std::string io = fs::temp_directory_path() / ("quelvane-" + std::to_string(::getpid()));
+    WriteFileBytes(io + ".in", Bytes(input.begin(), input.end()));
+    const int status = std::system(("cd '" + directory + "' && timeout 20 " QUELVANE_BINARY " " + argument +
+                                    " <" + io + ".in >" + io + ".out 2>" + io + ".err")
+                                       .c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Text(io + ".out"), Text(io + ".err")};
+}
+
+// A file's permission bits, owner and group.
+inline std::string Attributes(const std::string& path) {
+    struct stat status {};
+    ::lstat(path.c_str(), &status);
+    return " [" + std::to_string(status.st_mode) + " " + std::to_string(status.st_uid) + ":" +
+           std::to_string(status.st_gid) + "]";
+}
+
+// Every name below the current directory: a link's destination, a file's content and attributes.
+inline std::map<std::string, std::string> Listing() {
+    std::map<std::string, std::string> listing;
+    for (const auto& entry :
+         fs::recursive_directory_iterator(".", fs::directory_options::follow_directory_symlink)) {
+        const std::string path = entry.path().lexically_normal().string();
+        listing[path] = entry.is_symlink()        ? "-> " + fs::read_symlink(path).string()
+                        : entry.is_regular_file() ? Text(path) + Attributes(path)
+                                                  : "";
+    }
+    return listing;
+}
+
+// A pair whose write lasts long enough to be caught: a 64 MiB block (a hole, quick to make) in
+// the target, a short one in the patch. Returns the result, rendered.
+inline std::string LongPair(const std::string& directory) {
+    constexpr std::int32_t kLength = 64 << 20;
+    WriteFileBytes(directory + "/verdata.mul", FileBuilder().Entry({1, 1, 24, kLength, 0}).Build());
+    fs::resize_file(directory + "/verdata.mul", 24 + kLength);
+    WriteFileBytes(directory + "/patchdata.mul", File({{1, 2, 3, 'p'}}));
+    return "(1,1,44," + std::to_string(kLength) + ",0)" + std::to_string(kLength) + "*" +
+           std::string(1, '\0') + " (1,2," + std::to_string(44 + kLength) + ",3,0)3*p";
+}
+
+// The program started in `directory` with `argument`, its output to `io`.out and .err, and
+// stopped (SIGSTOP) as soon as its temporary file there has grown: its write is then held until
+// the caller continues it. Returns its process id, or -1 when it ended before.
+inline pid_t StartHeld(const std::string& directory, const char* argument, const std::string& io) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlimit noCore{0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);  // SIGQUIT leaves no core file behind
+        ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+        ::dup2(::open((io + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+        ::dup2(::open((io + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+        if (::chdir(directory.c_str()) == 0)
+            ::execl(QUELVANE_BINARY, "quelvane", argument, nullptr);
+        ::_exit(127);
+    }
+    const std::string temporary = directory + "/verdata.mul.new";
+    for (struct stat status {}; ::waitpid(child, nullptr, WNOHANG) == 0;) {
+        if (::stat(temporary.c_str(), &status) == 0 && status.st_size > 0) {
+            ::kill(child, SIGSTOP);
+            return child;
+        }
+    }
+    return -1;
+}
+
+// Continues a held program and waits for its end: its wait status.
+inline int Finish(pid_t held) {
+    int status = 0;
+    ::kill(held, SIGCONT);
+    ::waitpid(held, &status, 0);
+    return status;
+}
+
+}  // namespace quelvane::testing
