@@ -390,6 +390,47 @@ TEST_F(EndToEnd, TheWindowAnswersDuringARunAndInputNeverSwallowsItsResult) {
     }
 }
 
+// Two windows on one folder: the second's press during the first's run (held at its open by a
+// holder that shares no delete) is refused at once, before the holder lets go; a logoff or
+// shutdown asked for during a run is held off, and allowed again once the run is over; the
+// first run ends "Done.".
+TEST_F(EndToEnd, ARunMeetingAnotherIsRefusedAtOnceAndTheSessionWaitsForIt) {
+    WriteFileBytes("verdata.mul", File({{1, 1, 3, 'a'}}));
+    WriteFileBytes("patchdata.mul", File({{1, 2, 1, 'P'}}));
+    const HANDLE holder =
+        ::CreateFileA("verdata.mul", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    Program first, second;
+    ASSERT_TRUE(first.Started() && second.Started());
+    const auto endSession = [](const Program& program) {
+        DWORD_PTR answer = 99;
+        ::SendMessageTimeoutA(program.Window(), WM_QUERYENDSESSION, 0, 0,
+                              SMTO_NORMAL, 1000, &answer);
+        return answer;
+    };
+    EXPECT_EQ(endSession(first), 1u) << "no run yet: nothing to wait for";
+    first.Click();
+    ::Sleep(300);
+    EXPECT_EQ(endSession(first), 0u) << "the session's end did not wait for the run";
+    const DWORD start = ::GetTickCount();
+    second.Click();
+    const HWND refused = second.WaitForBox(1000);
+    EXPECT_LT(::GetTickCount() - start, 1000u) << "the second run was not refused at once";
+    ExpectBox(second, refused, "Error opening Verdata.mul");
+    ::CloseHandle(holder);
+    const HWND done = first.WaitForBox();
+    ExpectBox(first, done, "Done.");
+    Dismiss(done);
+    Dismiss(refused);
+    ::Sleep(200);
+    EXPECT_EQ(endSession(second), 1u) << "the refused run is over";
+    EXPECT_EQ(first.ExitCode(), 0);
+    EXPECT_EQ(second.ExitCode(1000), -1) << "a refused run leaves the window";
+    EXPECT_EQ(Render(ReadFileBytes("verdata.mul")), "(1,1,44,3,0)3*a (1,2,47,1,0)1*P");
+    EXPECT_EQ(directory.Names(), (std::vector<std::string>{"patchdata.mul", "verdata.mul"}));
+}
+
 // One press in the current directory, for timing runs on large files.
 int PressOnce() {
     Program program;
