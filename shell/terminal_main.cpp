@@ -157,13 +157,16 @@ constexpr char kUsage[] =
     "Exit status:\n"
     "  0    the window closed (messages such as \"Error opening Verdata.mul\" included);\n"
     "       --batch or -n: done\n"
-    "  1    --batch or -n: refused (a file that cannot be opened, damaged input, a result over\n"
-    "       the format's limits, a write that cannot be made or put in place; a dry run that\n"
-    "       finds the target could not be written), or DIR cannot be entered\n"
+    "  1    --batch or -n: refused (a file that cannot be opened or is not a regular file,\n"
+    "       another run working on the same file, damaged input, a result over the format's\n"
+    "       limits, a write that cannot be made or put in place; a dry run that finds the\n"
+    "       target could not be written), or DIR cannot be entered\n"
     "  2    wrong usage\n"
     "  else the number of the runtime error that ended the run: 100 a short read, 101 a short\n"
     "       write, 203 out of memory, 217 anything else, or the system's own error code (28\n"
-    "       for a full disk); verdata.mul is then as it was\n";
+    "       for a full disk); verdata.mul is then as it was\n"
+    "  128+N  ended by signal N (INT, TERM, HUP, QUIT): verdata.mul as it was, no temporary\n"
+    "       file left\n";
 
 struct Arguments {
     bool Help = false, Version = false, Batch = false, DryRun = false;
