@@ -86,11 +86,16 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
 
     // The new file goes beside the target, in the directory held since the target was found.
     // It is created only where nothing of its name exists, so no file or link planted under
-    // that name is ever followed; a stale one from an earlier crash is removed first, as a name.
+    // that name is ever followed. Only when the name is taken (a stale one from an earlier crash:
+    // the run's lock keeps any other run's away) is it removed, as a name, and the create tried
+    // once more.
     const FinalPlace temporary{place.Directory, place.Name + std::string(kTemporarySuffix)};
-    SystemError error = Os().RemoveStale(temporary.Directory, temporary.Name);
-    const FileHandle file =
-        error == 0 ? Os().CreateNew(temporary.Directory, temporary.Name, &error) : kNoFile;
+    SystemError error = 0;
+    FileHandle file = Os().CreateNew(temporary.Directory, temporary.Name, model, &error);
+    if (file == kNoFile && error == kNameTaken &&
+        (error = Os().RemoveStale(temporary.Directory, temporary.Name)) == 0) {
+        file = Os().CreateNew(temporary.Directory, temporary.Name, model, &error);
+    }
     if (file == kNoFile)
         return Refuse(target, patch, kWriteErrorText, error);
     RemoveOnErrorStop(file, temporary.Directory, temporary.Name);
@@ -109,19 +114,20 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     ReportProgress(written, total);
     CopyBlocks(target, file, written, total);
     CheckedFlush(file, kLocationFlushTarget);
-    RemoveOnErrorStop(kNoFile, temporary.Directory, temporary.Name);  // closed below, whatever
-    CheckedClose(file, kLocationCloseTarget);
 
     // Only the file that was loaded is replaced: if its name now stands for another file (a link
     // or a file swapped in during the run), that one is left alone and the run refused.
     if (model != kNoFile && (error = Os().StillNames(place.Directory, place.Name, model)) != 0) {
-        Abandon(kNoFile, temporary);
+        Abandon(file, temporary);
         return Refuse(target, patch, kWriteErrorText, error);
     }
-    // The sources are closed before the replace: Windows cannot replace a file that is open.
+    // The sources are closed before the replace: Windows cannot replace a file that this process
+    // holds without sharing delete. The new file stays open: Windows renames it through its
+    // handle where it can; the replace closes it, whatever.
     ReleaseTable(patch);
     ReleaseTable(target);
-    if ((error = Os().Replace(place.Directory, temporary.Name, place.Name)) != 0) {
+    RemoveOnErrorStop(kNoFile, temporary.Directory, temporary.Name);
+    if ((error = Os().Replace(place.Directory, file, temporary.Name, place.Name)) != 0) {
         Abandon(kNoFile, temporary);
         ReportProgressEnded();
         ShowErrorBox(kWriteErrorText, error);

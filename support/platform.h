@@ -100,8 +100,12 @@ class Platform {
     virtual SystemError CanWrite(DirectoryHandle directory, std::string_view name,
                                  std::string_view temporary, std::int64_t bytes) = 0;
     // Creates a new file for reading and writing, only where nothing of that name exists: an
-    // existing file or link of the name is never followed, reused or cut. kNoFile on failure.
-    virtual FileHandle CreateNew(DirectoryHandle directory, std::string_view name,
+    // existing file or link of the name, a dangling link included, is never followed, reused or
+    // cut, and refuses the create with kNameTaken. Where the system sets them at the create
+    // (Windows: the access-control list set on `model` itself, its encryption and compression),
+    // the new file takes them from `model`, the open target (kNoFile: none), so that it never
+    // exists with broader rights than the target. kNoFile on failure.
+    virtual FileHandle CreateNew(DirectoryHandle directory, std::string_view name, FileHandle model,
                                  SystemError* error) = 0;
 
     // Reads or writes up to `size` bytes at the current position.
@@ -130,22 +134,22 @@ class Platform {
 
     // Gives `file` what the system keeps on the open file `model` and lets a process carry over:
     // on POSIX its permission bits and, where the process may set them, its owner and group; on
-    // Windows its attributes, creation time and, where one is set on it and the process may set
-    // it, its access-control list.
+    // Windows, as far as the file system takes them, its attributes and creation time.
     virtual SystemError KeepAttributes(FileHandle model, FileHandle file) = 0;
     // 0 when `name` in `directory` is still the open file `file` (not a link to it);
     // kNameMoved when it is another file or a link now, or the system's code when it is gone.
     virtual SystemError StillNames(DirectoryHandle directory, std::string_view name,
                                    FileHandle file) = 0;
-    // Replaces the file `target` by the file `replacement`, both in `directory`, in one atomic
-    // step, durable once it returns 0.
-    virtual SystemError Replace(DirectoryHandle directory, std::string_view replacement,
-                                std::string_view target) = 0;
+    // Puts the new file `file` (open and flushed, named `replacement` in `directory`) in place of
+    // `target` there in one atomic step, durable once it returns 0. `file` is closed on every
+    // path; a close that fails before the replace refuses it with the close's error.
+    virtual SystemError Replace(DirectoryHandle directory, FileHandle file,
+                                std::string_view replacement, std::string_view target) = 0;
     // Removes a file that this run created itself. A name that does not exist is not an error.
     virtual SystemError Remove(DirectoryHandle directory, std::string_view name) = 0;
     // Removes whatever a name left from before stands for, as a name: a link itself, never what
-    // it points to. Leaves nothing behind that could stop a later run. A name that does not
-    // exist is not an error.
+    // it points to; a read-only file too. Leaves nothing behind that could stop a later run. A
+    // name that does not exist is not an error; a directory is not removed (kTemporaryIsDirectory).
     virtual SystemError RemoveStale(DirectoryHandle directory, std::string_view name) = 0;
 
     // Shows a modal message box and returns once it has been dismissed.
@@ -166,6 +170,8 @@ inline constexpr SystemError kRunInProgress = 0xFFFFFFFDu;
 inline constexpr SystemError kNotRegularFile = 0xFFFFFFFCu;
 // The code a run reports when a directory has the name of its temporary file.
 inline constexpr SystemError kTemporaryIsDirectory = 0xFFFFFFFBu;
+// The code CreateNew reports when something of the name exists already.
+inline constexpr SystemError kNameTaken = 0xFFFFFFFAu;
 
 // The platform in force: the real one of this build unless a test has installed another.
 Platform& Os();

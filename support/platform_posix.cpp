@@ -210,10 +210,13 @@ class PosixPlatform final : public Platform {
 
     // O_EXCL never opens what is there, and O_NOFOLLOW says so for a link too. Only the owner
     // may touch the new file until KeepAttributes gives it the target's bits.
-    FileHandle CreateNew(DirectoryHandle directory, std::string_view name,
+    // The model's owner and bits come after the create (KeepAttributes).
+    FileHandle CreateNew(DirectoryHandle directory, std::string_view name, FileHandle,
                          SystemError* error) override {
         const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-        return Opened(::openat(At(directory), std::string(name).c_str(), flags, 0600), error);
+        const int descriptor = ::openat(At(directory), std::string(name).c_str(), flags, 0600);
+        return descriptor < 0 && errno == EEXIST ? Refused(kNameTaken, error)
+                                                 : Opened(descriptor, error);
     }
 
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
@@ -354,8 +357,12 @@ class PosixPlatform final : public Platform {
         return named.st_dev == loaded.st_dev && named.st_ino == loaded.st_ino ? 0 : kNameMoved;
     }
 
-    SystemError Replace(DirectoryHandle directory, std::string_view replacement,
+    // The new file is closed first: its data are on disk already, and a close that fails (as
+    // it may on a network file system) refuses the replace instead of following it.
+    SystemError Replace(DirectoryHandle directory, FileHandle file, std::string_view replacement,
                         std::string_view target) override {
+        if (::close(Descriptor(file)) != 0)
+            return LastError();
         if (::renameat(At(directory), std::string(replacement).c_str(), At(directory),
                        std::string(target).c_str()) != 0) {
             return LastError();

@@ -1,12 +1,14 @@
 // The platform seam on Windows (kernel32 and user32): the product's own build.
 #include <windows.h>
-// aclapi.h needs windows.h first.
+// aclapi.h and winioctl.h need windows.h first.
 #include <aclapi.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/platform.h"
@@ -80,30 +82,64 @@ bool Sharing(SystemError error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-// Renames the open file `file` (opened with DELETE access) to `name`, replacing whatever the
-// name is as a name: a link included, even where Wine shows a link as the file it points to.
-bool RenameOpenFile(HANDLE file, const std::string& name) {
+// The POSIX-semantics rename of Windows 10 (1607 on; ignoring a read-only name from 1809 on):
+// the information class and flags, which headers for older systems lack.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+constexpr DWORD kRenameReplaceIfExists = 0x1, kRenamePosixSemantics = 0x2,
+                kRenameIgnoreReadOnly = 0x40;
+
+// Whether a rename's refusal says the system or file system does not know the call or a flag
+// (Windows before 10, FAT, SMB, Wine), rather than anything about the files.
+bool Unsupported(SystemError error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+           error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// Renames the open file `file` (opened with DELETE access) to `name` in its folder, replacing
+// whatever the name is as a name: a link included, even where Wine shows a link as the file it
+// points to. With `flags`, the POSIX-semantics rename; without, the classic one.
+bool RenameOpenFile(HANDLE file, const std::string& name, DWORD flags) {
     const int length = ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
     if (length <= 0)
         return false;
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
                                       static_cast<std::size_t>(length) * sizeof(WCHAR));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = TRUE;
+    if (flags != 0)
+        std::memcpy(buffer.data(), &flags, sizeof flags);  // Flags shares ReplaceIfExists' place
+    else
+        info->ReplaceIfExists = TRUE;
     info->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
     ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, info->FileName, length);
-    return ::SetFileInformationByHandle(file, FileRenameInfo, info,
-                                        static_cast<DWORD>(buffer.size())) != 0;
+    return ::SetFileInformationByHandle(file, flags != 0 ? kFileRenameInfoEx : FileRenameInfo,
+                                        info, static_cast<DWORD>(buffer.size())) != 0;
 }
 
-// The target's access-control list, given to `file` when it is set on the target itself (not
-// only handed down by its folder). A process that may not read or set it goes on without it.
-SystemError KeepAccessControl(HANDLE model, HANDLE file) {
+// Renames `file` over `name` the best way the system has: the POSIX-semantics rename, which
+// replaces a name that others hold open with delete sharing (they keep the old file) and a
+// read-only one; where the system lacks the read-only flag, without it; where it lacks the call,
+// the classic rename, which refuses a name held open and, on Windows, a read-only one.
+SystemError RenameOver(HANDLE file, const std::string& name) {
+    SystemError error = 0;
+    for (const DWORD flags : {kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly,
+                              kRenameReplaceIfExists | kRenamePosixSemantics, DWORD{0}}) {
+        error = Retried([&] { return RenameOpenFile(file, name, flags); }, Passing);
+        if (!Unsupported(error))
+            return error;
+    }
+    return error;
+}
+
+// The access-control list of `model` when it is set on the file itself (its own entries, or
+// protected from the folder's), as a self-relative descriptor for a create; empty when the list
+// is only handed down by the folder, so that the new file gets the same from the folder, or
+// cannot be read.
+std::vector<unsigned char> OwnAccessControl(HANDLE model) {
     PACL list = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (::GetSecurityInfo(model, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
                           nullptr, &descriptor) != ERROR_SUCCESS) {
-        return 0;
+        return {};
     }
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
@@ -117,19 +153,13 @@ SystemError KeepAccessControl(HANDLE model, HANDLE file) {
                   (static_cast<ACE_HEADER*>(entry)->AceFlags & INHERITED_ACE) == 0;
         }
     }
-    DWORD result = ERROR_SUCCESS;
+    std::vector<unsigned char> copy;
     if (own) {
-        const SECURITY_INFORMATION what =
-            DACL_SECURITY_INFORMATION |
-            ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                : UNPROTECTED_DACL_SECURITY_INFORMATION);
-        result = ::SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr);
+        copy.resize(::GetSecurityDescriptorLength(descriptor));
+        std::memcpy(copy.data(), descriptor, copy.size());
     }
     ::LocalFree(descriptor);
-    return result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED ||
-                   result == ERROR_PRIVILEGE_NOT_HELD
-               ? 0
-               : static_cast<SystemError>(result);
+    return copy;
 }
 
 class Win32Platform final : public Platform {
@@ -226,25 +256,45 @@ class Win32Platform final : public Platform {
         return free.QuadPart < static_cast<std::uint64_t>(bytes) ? ERROR_DISK_FULL : 0;
     }
 
-    // CREATE_NEW fails on any existing name, a link included, instead of opening it. A name
-    // whose delete is still under way refuses the create for a moment. WRITE_DAC lets
-    // KeepAttributes give the file the target's access-control list; where a folder grants the
-    // creator less, the file is made without it, and keeps the folder's list.
-    FileHandle CreateNew(DirectoryHandle, std::string_view name, SystemError* error) override {
+    // CREATE_NEW with FILE_FLAG_OPEN_REPARSE_POINT fails on any existing name, a link included
+    // and a dangling one too, instead of opening or following it. A name whose delete is still
+    // under way refuses the create for a moment. The new file shares delete, so that the
+    // classic rename can move it while it is open, and takes the target's own access-control
+    // list at its birth, and its encryption: it never exists with broader rights or in plain
+    // text. A compressed target's compression follows right after, where the file system has it.
+    FileHandle CreateNew(DirectoryHandle, std::string_view name, FileHandle model,
+                         SystemError* error) override {
         const std::string path(name);
+        BY_HANDLE_FILE_INFORMATION about{};
+        if (model == kNoFile || ::GetFileInformationByHandle(Win(model), &about) == 0)
+            about.dwFileAttributes = 0;
+        std::vector<unsigned char> rules =
+            model == kNoFile ? std::vector<unsigned char>() : OwnAccessControl(Win(model));
+        SECURITY_ATTRIBUTES security{sizeof security, rules.empty() ? nullptr : rules.data(),
+                                     FALSE};
+        const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT |
+                            (about.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) |
+                            ((about.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0
+                                 ? 0
+                                 : FILE_ATTRIBUTE_NORMAL);
         HANDLE file = INVALID_HANDLE_VALUE;
-        const auto create = [&](DWORD access) {
-            file = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-            return file != INVALID_HANDLE_VALUE;
-        };
         const SystemError failed = Retried(
             [&] {
-                return create(GENERIC_READ | GENERIC_WRITE | WRITE_DAC) ||
-                       (::GetLastError() == ERROR_ACCESS_DENIED &&
-                        create(GENERIC_READ | GENERIC_WRITE));
+                file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                     FILE_SHARE_READ | FILE_SHARE_DELETE, &security, CREATE_NEW,
+                                     flags, nullptr);
+                return file != INVALID_HANDLE_VALUE;
             },
             Passing);
+        if (failed == ERROR_FILE_EXISTS || failed == ERROR_ALREADY_EXISTS)
+            return Refused(kNameTaken, error);
+        if (file != INVALID_HANDLE_VALUE &&
+            (about.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) != 0) {
+            USHORT format = COMPRESSION_FORMAT_DEFAULT;
+            DWORD returned = 0;
+            (void)::DeviceIoControl(file, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0,
+                                    &returned, nullptr);
+        }
         ::SetLastError(failed);
         return Opened(file, error);
     }
@@ -333,12 +383,13 @@ class Win32Platform final : public Platform {
     }
 
     // The attributes a user sets (hidden, system, archive, not content indexed) and the creation
-    // time, then the access-control list. Read-only cannot occur: such a target is not opened
-    // for writing.
+    // time, as far as the file system takes them: one that refuses them (some network shares,
+    // WebDAV) does not refuse the run. Read-only cannot occur: such a target is not opened for
+    // writing. The access-control list came with the create.
     SystemError KeepAttributes(FileHandle model, FileHandle file) override {
         BY_HANDLE_FILE_INFORMATION about{};
         if (::GetFileInformationByHandle(Win(model), &about) == 0)
-            return LastError();
+            return 0;
         constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
         FILE_BASIC_INFO basic{};  // times of 0 stay as they are
@@ -347,19 +398,40 @@ class Win32Platform final : public Platform {
         basic.FileAttributes = (about.dwFileAttributes & kKept) != 0
                                    ? about.dwFileAttributes & kKept
                                    : FILE_ATTRIBUTE_NORMAL;
-        if (::SetFileInformationByHandle(Win(file), FileBasicInfo, &basic, sizeof basic) == 0)
-            return LastError();
-        return KeepAccessControl(Win(model), Win(file));
+        (void)::SetFileInformationByHandle(Win(file), FileBasicInfo, &basic, sizeof basic);
+        return 0;
     }
 
     // Windows replaces the name itself, never through a link, and holds no directory open: the
     // name is the one the target was opened by.
     SystemError StillNames(DirectoryHandle, std::string_view, FileHandle) override { return 0; }
 
-    // MoveFileEx replaces in one step; write-through returns only once the move is on disk.
-    SystemError Replace(DirectoryHandle, std::string_view replacement,
+    // Through the new file's own handle with POSIX semantics where the system has it: a holder
+    // of the target that shares delete keeps the old file and no longer refuses the replace.
+    // NTFS logs the rename, and the flush of the renamed file that follows writes that log out
+    // up to it, as write-through would. Where the system lacks the call, the handle is closed
+    // and MoveFileEx replaces in one step, with write-through: it returns once the move is on
+    // disk. A refusal by a passing holder is retried for about 2 s, either way.
+    SystemError Replace(DirectoryHandle, FileHandle file, std::string_view replacement,
                         std::string_view target) override {
         const std::string from(replacement), to(target);
+        SystemError error = 0;
+        for (const DWORD flags : {kRenameReplaceIfExists | kRenamePosixSemantics |
+                                      kRenameIgnoreReadOnly,
+                                  kRenameReplaceIfExists | kRenamePosixSemantics}) {
+            error = Retried([&] { return RenameOpenFile(Win(file), to, flags); }, Passing);
+            if (!Unsupported(error))
+                break;
+        }
+        if (error == 0) {
+            const SystemError flushed = ::FlushFileBuffers(Win(file)) == 0 ? LastError() : 0;
+            const SystemError closed = ::CloseHandle(Win(file)) == 0 ? LastError() : 0;
+            return flushed != 0 ? flushed : closed;
+        }
+        if (::CloseHandle(Win(file)) == 0)
+            return LastError();
+        if (!Unsupported(error))
+            return error;
         return Retried(
             [&] {
                 return ::MoveFileExA(from.c_str(), to.c_str(),
@@ -380,33 +452,56 @@ class Win32Platform final : public Platform {
     // to (or, dangling, as nothing) and would delete that file instead. So a new empty file of
     // this run's own, marked to be deleted when closed, is renamed over the name through its
     // handle, which replaces whatever the name was, a link included, as a name; closing it then
-    // deletes it. Its name is unique to this process, and the system closes the handle however
-    // the process ends, so nothing of it can stay behind to stop a later run.
+    // deletes it. The system closes the handle however the process ends, so nothing of it can
+    // stay behind to stop a later run. The run's lock keeps other runs out of the folder, so its
+    // name needs no more than a mark or two beyond the stale name's: whatever fits the folder's
+    // path for verdata.mul.new fits for it. A read-only name is replaced by the rename that
+    // ignores it; where the system lacks that, its read-only mark is cleared first, through a
+    // handle on the name itself (a link is opened as the link, never followed).
     SystemError RemoveStale(DirectoryHandle, std::string_view name) override {
         const std::string path(name);
-        // A folder of that name is someone's: it refuses the run at once, and stays.
         const DWORD attributes = ::GetFileAttributesA(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-                FILE_ATTRIBUTE_DIRECTORY) {
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return ::GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : LastError();
+        // A folder of that name is someone's: it refuses the run at once, and stays.
+        if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            FILE_ATTRIBUTE_DIRECTORY) {
             return kTemporaryIsDirectory;
         }
         HANDLE cover = INVALID_HANDLE_VALUE;
         SystemError error = 0;
-        for (unsigned attempt = 0; cover == INVALID_HANDLE_VALUE && attempt < 16; ++attempt) {
-            const std::string coverName = path + "." + std::to_string(::GetCurrentProcessId()) +
-                                          "-" + std::to_string(attempt) + ".gone";
+        static constexpr char kMarks[] = "~0123456789";
+        for (const char mark : std::string_view(kMarks)) {
+            const std::string coverName = path + (mark == '~' ? "~" : std::string{'~', mark});
             error = 0;
             cover =
                 RetriedCreate(coverName, GENERIC_WRITE | DELETE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, Passing, &error);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE |
+                                  FILE_FLAG_OPEN_REPARSE_POINT,
+                              Passing, &error);
             if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
                 break;
         }
         if (cover == INVALID_HANDLE_VALUE)
             return error;
-        error = Retried([&] { return RenameOpenFile(cover, path); }, Passing);
+        error = RenameOver(cover, path);
+        if (error == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            const HANDLE stale =
+                ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+            const DWORD writable = attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+            basic.FileAttributes = writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL;
+            if (stale != INVALID_HANDLE_VALUE &&
+                ::SetFileInformationByHandle(stale, FileBasicInfo, &basic, sizeof basic) != 0) {
+                ::CloseHandle(stale);
+                error = RenameOver(cover, path);
+            } else if (stale != INVALID_HANDLE_VALUE) {
+                ::CloseHandle(stale);
+            }
+        }
         ::CloseHandle(cover);
         return error;
     }

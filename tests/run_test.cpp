@@ -286,28 +286,35 @@ TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
 
 #ifndef _WIN32
 // What another process does to the links during a run through one (verdata.mul -> real/): a
-// link put under the temporary file's name just before the create is not followed; the link
+// link put under the temporary file's name just before the create is a stale name, removed as a
+// name; put back after that removal, just before the second create, it refuses the run; the link
 // swapped to another file after the load redirects nothing, the loaded file is patched; the
 // loaded file's own name swapped for a link just before the replace refuses the run. Nothing
 // outside changes, nothing is left behind.
 TEST_F(Run, LinksPlantedOrSwappedDuringARunRedirectNothing) {
-    const std::tuple<Operation, const char*, const char*> cases[] = {
-        {"create", "ln -s ../outside real/verdata.mul.new", "unchanged"},
-        {"write", "ln -sfn outside verdata.mul", "patched"},
-        {"verify", "ln -sfn ../outside real/verdata.mul", "a link"},
+    // Before the `nth` operation `when`, the command `plant`; whether a stale temporary file is
+    // there from the start; what the file the link leads to is afterwards.
+    const std::tuple<Operation, int, const char*, bool, const char*> cases[] = {
+        {"create", 1, "ln -s ../outside real/verdata.mul.new", false, "patched"},
+        {"create", 2, "ln -s ../outside real/verdata.mul.new", true, "unchanged"},
+        {"write", 1, "ln -sfn outside verdata.mul", false, "patched"},
+        {"verify", 1, "ln -sfn ../outside real/verdata.mul", false, "a link"},
     };
     const Bytes target = File({{1, 1, 3, 'a'}});
-    for (const auto& [when, plant, real] : cases) {
-        SCOPED_TRACE(plant);
+    for (const auto& [when, nth, plant, stale, real] : cases) {
+        SCOPED_TRACE(std::string(plant) + " before " + std::string(when) + " " +
+                     std::to_string(nth));
         TempDirectory place;
         std::filesystem::create_directories("real");
+        if (stale)
+            WriteFileBytes("real/verdata.mul.new", Bytes(7, 's'));
         WriteFileBytes("outside", Bytes(10, 'o'));
         WriteFileBytes("real/verdata.mul", target);
         WriteFileBytes("patchdata.mul", File({{1, 2, 3, 'b'}}));
         ASSERT_EQ(::symlink("real/verdata.mul", "verdata.mul"), 0);
         os.Boxes.clear();
-        os.Meanwhile = [&, when = when, plant = plant](Operation operation) mutable {
-            if (operation == when && std::exchange(when, "") != "" && std::system(plant) != 0)
+        os.Meanwhile = [&, when = when, plant = plant, left = nth](Operation operation) mutable {
+            if (operation == when && --left == 0 && std::system(plant) != 0)
                 ADD_FAILURE() << "could not plant";
         };
         EXPECT_EQ(os.Press(completed), 0u);
@@ -321,7 +328,9 @@ TEST_F(Run, LinksPlantedOrSwappedDuringARunRedirectNothing) {
         EXPECT_TRUE(ReadFileBytes("outside") == Bytes(10, 'o'));
         EXPECT_EQ(place.Names(),
                   (std::vector<std::string>{"outside", "patchdata.mul", "real", "verdata.mul"}));
-        EXPECT_EQ(std::filesystem::directory_iterator("real")->path().filename(), "verdata.mul");
+        // No file of the run's own is left: only a link that was put back stays, untouched.
+        EXPECT_FALSE(std::filesystem::is_regular_file(
+            std::filesystem::symlink_status("real/verdata.mul.new")));
         EXPECT_TRUE(os.Live.empty());
     }
 }

@@ -110,9 +110,10 @@ class TestPlatform final : public Platform {
                          std::string_view temporary, std::int64_t bytes) override {
         return Checked("probe", [&] { return os_.CanWrite(directory, name, temporary, bytes); });
     }
-    FileHandle CreateNew(DirectoryHandle directory, std::string_view name,
+    FileHandle CreateNew(DirectoryHandle directory, std::string_view name, FileHandle model,
                          SystemError* error) override {
-        return Opened("create", error, [&] { return os_.CreateNew(directory, name, error); });
+        return Opened("create", error,
+                      [&] { return os_.CreateNew(directory, name, model, error); });
     }
     Transfer Read(FileHandle file, void* buffer, std::uint32_t size) override {
         return Faulted("read", size, [&](auto n) { return os_.Read(file, buffer, n); });
@@ -164,9 +165,15 @@ class TestPlatform final : public Platform {
                            FileHandle file) override {
         return Checked("verify", [&] { return os_.StillNames(directory, name, file); });
     }
-    SystemError Replace(DirectoryHandle directory, std::string_view replacement,
+    // The new file is closed whatever the replace does, as the real one closes it.
+    SystemError Replace(DirectoryHandle directory, FileHandle file, std::string_view replacement,
                         std::string_view target) override {
-        return Checked("replace", [&] { return os_.Replace(directory, replacement, target); });
+        Live.erase(file);
+        if (Hit("replace")) {
+            (void)os_.Close(file);
+            return InjectedFault->Error;
+        }
+        return os_.Replace(directory, file, replacement, target);
     }
     SystemError Remove(DirectoryHandle directory, std::string_view name) override {
         return Checked("remove", [&] { return os_.Remove(directory, name); });
