@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -273,6 +274,174 @@ TEST_F(EndToEnd, HoldersLeftoversAndAttributesOfTheTarget) {
                     ::CompareFileTime(&after.ftCreationTime, &before.ftCreationTime) == 0);
         if (c.Attributes != 0)
             ::SetFileAttributesA("verdata.mul", FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
+// Whether this system has the POSIX-semantics rename through a handle (Windows 10 1607 on
+// NTFS): a file renamed over one that another handle holds with delete sharing.
+bool PosixRenameWorks() {
+    WriteFileBytes("probe.held", Bytes(1, 'h'));
+    WriteFileBytes("probe.new", Bytes(1, 'n'));
+    const HANDLE held = ::CreateFileA("probe.held", GENERIC_READ, FILE_SHARE_READ |
+                                      FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    const HANDLE renamed = ::CreateFileA("probe.new", DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + 32 * sizeof(WCHAR));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    const DWORD flags = 0x3;  // replace if exists, POSIX semantics
+    std::memcpy(buffer.data(), &flags, sizeof flags);
+    info->FileNameLength = 10 * sizeof(WCHAR);
+    std::memcpy(info->FileName, L"probe.held", 11 * sizeof(WCHAR));
+    const bool works = ::SetFileInformationByHandle(renamed, static_cast<FILE_INFO_BY_HANDLE_CLASS>(22),
+                                                    info, static_cast<DWORD>(buffer.size())) != 0;
+    ::CloseHandle(renamed);
+    ::CloseHandle(held);
+    ::DeleteFileA("probe.held");
+    ::DeleteFileA("probe.new");
+    return works;
+}
+
+// The names made, renamed or removed in the current directory while it lives.
+class NameTrace {
+  public:
+    NameTrace()
+        : folder_(::CreateFileA(".", FILE_LIST_DIRECTORY,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
+                                nullptr)),
+          thread_(::CreateThread(nullptr, 0, Watch, this, 0, nullptr)) {}
+    ~NameTrace() { Stop(); }
+    NameTrace(const NameTrace&) = delete;
+    NameTrace& operator=(const NameTrace&) = delete;
+
+    // Every name seen, once the trace has stopped.
+    const std::vector<std::wstring>& Stop() {
+        if (thread_ != nullptr) {
+            stop_ = 1;
+            ::WaitForSingleObject(thread_, INFINITE);
+            ::CloseHandle(thread_);
+            ::CloseHandle(folder_);
+            thread_ = nullptr;
+        }
+        return names_;
+    }
+
+  private:
+    static DWORD WINAPI Watch(LPVOID self) {
+        auto* trace = static_cast<NameTrace*>(self);
+        alignas(DWORD) unsigned char buffer[8192];
+        OVERLAPPED ready{};
+        ready.hEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        while (trace->stop_ == 0) {
+            ::ResetEvent(ready.hEvent);
+            if (::ReadDirectoryChangesW(trace->folder_, buffer, sizeof buffer, FALSE,
+                                        FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME,
+                                        nullptr, &ready, nullptr) == 0) {
+                break;
+            }
+            DWORD got = 0;
+            while (trace->stop_ == 0 && ::WaitForSingleObject(ready.hEvent, 20) == WAIT_TIMEOUT) {
+            }
+            if (::GetOverlappedResult(trace->folder_, &ready, &got, FALSE) == 0) {
+                ::CancelIo(trace->folder_);
+                break;
+            }
+            for (DWORD at = 0; got != 0;) {
+                const auto* change = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(buffer + at);
+                trace->names_.emplace_back(change->FileName,
+                                           change->FileNameLength / sizeof(WCHAR));
+                if (change->NextEntryOffset == 0)
+                    break;
+                at += change->NextEntryOffset;
+            }
+        }
+        ::CloseHandle(ready.hEvent);
+        return 0;
+    }
+
+    HANDLE folder_;
+    std::vector<std::wstring> names_;
+    volatile LONG stop_ = 0;
+    HANDLE thread_;
+};
+
+// What stands at the temporary file's name or holds the target, in a folder whose path is 235
+// characters long: a holder that shares delete and one that holds only attributes no longer
+// refuse the run where the POSIX-semantics rename exists (elsewhere they refuse it at the replace,
+// leaving everything as it was); a read-only stale file goes; a folder refuses the run at once
+// and stays. No name the run makes is longer than "verdata.mul.new" and four characters.
+TEST_F(EndToEnd, TheTemporaryNameAndHoldersThatShareDelete) {
+    const bool posixRename = PosixRenameWorks();
+    std::printf("[ this system ] the POSIX-semantics rename %s\n",
+                posixRename ? "works" : "is missing: the replace falls back to MoveFileEx");
+    const char* const kHeld = posixRename ? "Done." : "Error writing Verdata.mul";
+    struct Case {
+        const char* Name;
+        DWORD HolderAccess;  // 0: no holder
+        const char* Stale;   // "file" (read-only), "folder" or none
+        const char* Box;
+    };
+    const Case cases[] = {
+        {"a holder that shares read, write and delete", GENERIC_READ, nullptr, kHeld},
+        {"a holder of the attributes only", FILE_READ_ATTRIBUTES, nullptr, kHeld},
+        {"a read-only stale verdata.mul.new", 0, "file", "Done."},
+        {"a folder named verdata.mul.new", 0, "folder", "Error writing Verdata.mul"},
+    };
+    const Bytes target = File({{1, 1, 3, 'a'}});
+    std::string deep = directory.Path();
+    for (char part = 'a'; deep.size() < 235; ++part)
+        deep += "/" + std::string(std::min<std::size_t>(40, 235 - deep.size() - 1), part);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::filesystem::remove_all(deep);
+        std::filesystem::create_directories(deep);
+        ASSERT_NE(::SetCurrentDirectoryA(deep.c_str()), 0) << deep.size();
+        WriteFileBytes("verdata.mul", target);
+        WriteFileBytes("patchdata.mul", File({{1, 2, 1, 'P'}}));
+        std::vector<std::string> names = {"patchdata.mul", "verdata.mul"};
+        if (c.Stale != nullptr && std::string(c.Stale) == "file") {
+            WriteFileBytes("verdata.mul.new", Bytes(5, 's'));
+            ::SetFileAttributesA("verdata.mul.new", FILE_ATTRIBUTE_READONLY);
+        } else if (c.Stale != nullptr) {
+            std::filesystem::create_directories("verdata.mul.new/inside");
+            names.push_back("verdata.mul.new");
+        }
+        const HANDLE holder =
+            c.HolderAccess == 0
+                ? INVALID_HANDLE_VALUE
+                : ::CreateFileA("verdata.mul", c.HolderAccess,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        Program program;
+        ASSERT_TRUE(program.Started());
+        NameTrace trace;
+        const DWORD start = ::GetTickCount();
+        program.Click();
+        const HWND box = program.WaitForBox();
+        const DWORD took = ::GetTickCount() - start;
+        ExpectBox(program, box, c.Box);
+        const bool done = std::string(c.Box) == "Done.";
+        if (c.Stale != nullptr && !done) {
+            EXPECT_LT(took, 1000u) << "a folder in the way is not waited for";
+        }
+        Dismiss(box);
+        EXPECT_EQ(program.ExitCode(done ? kTimeoutMs : 1000), done ? 0 : -1);
+        if (holder != INVALID_HANDLE_VALUE)
+            ::CloseHandle(holder);
+        for (const std::wstring& name : trace.Stop())
+            EXPECT_LE(name.size(), std::string("verdata.mul.new").size() + 4);
+        EXPECT_EQ(Render(ReadFileBytes("verdata.mul")),
+                  done ? "(1,1,44,3,0)3*a (1,2,47,1,0)1*P" : Render(target));
+        std::vector<std::string> left;
+        for (const auto& entry : std::filesystem::directory_iterator("."))
+            left.push_back(entry.path().filename().string());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, names);
+        if (c.Stale != nullptr && !done) {
+            EXPECT_TRUE(std::filesystem::exists("verdata.mul.new/inside"));
+        }
+        ::SetCurrentDirectoryA(directory.Path().c_str());
     }
 }
 
