@@ -282,9 +282,9 @@ TEST_F(EndToEnd, HoldersLeftoversAndAttributesOfTheTarget) {
 bool PosixRenameWorks() {
     WriteFileBytes("probe.held", Bytes(1, 'h'));
     WriteFileBytes("probe.new", Bytes(1, 'n'));
-    const HANDLE held = ::CreateFileA("probe.held", GENERIC_READ, FILE_SHARE_READ |
-                                      FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
+    const HANDLE held = ::CreateFileA("probe.held", GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
     const HANDLE renamed = ::CreateFileA("probe.new", DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                          nullptr, OPEN_EXISTING, 0, nullptr);
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + 32 * sizeof(WCHAR));
@@ -293,8 +293,9 @@ bool PosixRenameWorks() {
     std::memcpy(buffer.data(), &flags, sizeof flags);
     info->FileNameLength = 10 * sizeof(WCHAR);
     std::memcpy(info->FileName, L"probe.held", 11 * sizeof(WCHAR));
-    const bool works = ::SetFileInformationByHandle(renamed, static_cast<FILE_INFO_BY_HANDLE_CLASS>(22),
-                                                    info, static_cast<DWORD>(buffer.size())) != 0;
+    const bool works =
+        ::SetFileInformationByHandle(renamed, static_cast<FILE_INFO_BY_HANDLE_CLASS>(22), info,
+                                     static_cast<DWORD>(buffer.size())) != 0;
     ::CloseHandle(renamed);
     ::CloseHandle(held);
     ::DeleteFileA("probe.held");
@@ -306,10 +307,9 @@ bool PosixRenameWorks() {
 class NameTrace {
   public:
     NameTrace()
-        : folder_(::CreateFileA(".", FILE_LIST_DIRECTORY,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
-                                nullptr)),
+        : folder_(::CreateFileA(
+              ".", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr)),
           thread_(::CreateThread(nullptr, 0, Watch, this, 0, nullptr)) {}
     ~NameTrace() { Stop(); }
     NameTrace(const NameTrace&) = delete;
@@ -574,8 +574,8 @@ TEST_F(EndToEnd, ARunMeetingAnotherIsRefusedAtOnceAndTheSessionWaitsForIt) {
     ASSERT_TRUE(first.Started() && second.Started());
     const auto endSession = [](const Program& program) {
         DWORD_PTR answer = 99;
-        ::SendMessageTimeoutA(program.Window(), WM_QUERYENDSESSION, 0, 0,
-                              SMTO_NORMAL, 1000, &answer);
+        ::SendMessageTimeoutA(program.Window(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 1000,
+                              &answer);
         return answer;
     };
     EXPECT_EQ(endSession(first), 1u) << "no run yet: nothing to wait for";

@@ -75,9 +75,9 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     if (!options.DryRun)
         return WriteLaidOutTarget(TargetTable, PatchTable, target.Place());
     const FinalPlace& place = target.Place();
-    summary.NotWritable = Os().CanWrite(place.Directory, place.Name,
-                                        place.Name + std::string(kTemporarySuffix),
-                                        summary.ResultBytes);
+    summary.NotWritable =
+        Os().CanWrite(place.Directory, place.Name, place.Name + std::string(kTemporarySuffix),
+                      summary.ResultBytes);
     ReleaseTable(PatchTable);
     ReleaseTable(TargetTable);
     return true;

@@ -43,7 +43,8 @@ void OnStop(int) {
     const int saved = errno;
     if (inKeyMode != 0)
         SetModes(savedModes);
-    struct sigaction stop {}, previous{};
+    struct sigaction stop {
+    }, previous{};
     stop.sa_handler = SIG_DFL;
     ::sigaction(SIGTSTP, &stop, &previous);
     sigset_t only{};

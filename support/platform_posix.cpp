@@ -124,11 +124,12 @@ class PosixPlatform final : public Platform {
     // flock on the held directory: the directory is where a run's temporary file lives, and
     // every way to the file (another spelling of the path, a linked directory, a link named
     // verdata.mul elsewhere) ends in this one directory, whatever led there. The lock belongs to
-    // a descriptor of its own, opened anew, so it goes when the run lets it go or the process ends. Where the
-    // file system cannot lock a directory (NFS, which maps flock to byte-range locks that need
-    // a file open for writing) the file itself is locked, on a descriptor of its own, instead.
+    // a descriptor of its own, opened anew, so it goes when the run lets it go or the process ends.
+    // Where the file system cannot lock a directory (NFS, which maps flock to byte-range locks that
+    // need a file open for writing) the file itself is locked, on a descriptor of its own, instead.
     SystemError Lock(const FinalPlace& place, bool exclusive, LockHandle* lock) override {
-        const int directory = ::openat(At(place.Directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int directory =
+            ::openat(At(place.Directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (directory < 0)
             return LastError();
         SystemError error = Flocked(directory, exclusive);
@@ -140,9 +141,9 @@ class PosixPlatform final : public Platform {
             return error;
         }
         ::close(directory);
-        const int file = ::openat(At(place.Directory), place.Name.c_str(),
-                                  (exclusive ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK |
-                                      O_CLOEXEC);
+        const int file =
+            ::openat(At(place.Directory), place.Name.c_str(),
+                     (exclusive ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (file < 0)
             return errno == ENOENT || errno == ELOOP ? 0 : LastError();  // the open will tell
         if ((error = Flocked(file, exclusive)) == 0)
@@ -165,8 +166,7 @@ class PosixPlatform final : public Platform {
         const std::string path(name);
         const bool held = directory != kCurrentDirectory;
         struct stat status {};
-        if (::fstatat(At(directory), path.c_str(), &status, held ? AT_SYMLINK_NOFOLLOW : 0) ==
-                0 &&
+        if (::fstatat(At(directory), path.c_str(), &status, held ? AT_SYMLINK_NOFOLLOW : 0) == 0 &&
             !S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
             return Refused(kNotRegularFile, error);
         }

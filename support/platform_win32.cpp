@@ -111,8 +111,8 @@ bool RenameOpenFile(HANDLE file, const std::string& name, DWORD flags) {
         info->ReplaceIfExists = TRUE;
     info->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
     ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, info->FileName, length);
-    return ::SetFileInformationByHandle(file, flags != 0 ? kFileRenameInfoEx : FileRenameInfo,
-                                        info, static_cast<DWORD>(buffer.size())) != 0;
+    return ::SetFileInformationByHandle(file, flags != 0 ? kFileRenameInfoEx : FileRenameInfo, info,
+                                        static_cast<DWORD>(buffer.size())) != 0;
 }
 
 // Renames `file` over `name` the best way the system has: the POSIX-semantics rename, which
@@ -121,8 +121,9 @@ bool RenameOpenFile(HANDLE file, const std::string& name, DWORD flags) {
 // the classic rename, which refuses a name held open and, on Windows, a read-only one.
 SystemError RenameOver(HANDLE file, const std::string& name) {
     SystemError error = 0;
-    for (const DWORD flags : {kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly,
-                              kRenameReplaceIfExists | kRenamePosixSemantics, DWORD{0}}) {
+    for (const DWORD flags :
+         {kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly,
+          kRenameReplaceIfExists | kRenamePosixSemantics, DWORD{0}}) {
         error = Retried([&] { return RenameOpenFile(file, name, flags); }, Passing);
         if (!Unsupported(error))
             return error;
@@ -180,10 +181,9 @@ class Win32Platform final : public Platform {
     // another user that this one may not open is a run in progress as well. Windows has no
     // shared run (no dry run), so `exclusive` changes nothing here.
     SystemError Lock(const FinalPlace&, bool, LockHandle* lock) override {
-        const HANDLE folder =
-            ::CreateFileA(".", FILE_READ_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const HANDLE folder = ::CreateFileA(
+            ".", FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (folder == INVALID_HANDLE_VALUE)
             return LastError();
         BY_HANDLE_FILE_INFORMATION about{};
@@ -272,11 +272,9 @@ class Win32Platform final : public Platform {
             model == kNoFile ? std::vector<unsigned char>() : OwnAccessControl(Win(model));
         SECURITY_ATTRIBUTES security{sizeof security, rules.empty() ? nullptr : rules.data(),
                                      FALSE};
-        const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT |
-                            (about.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) |
-                            ((about.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0
-                                 ? 0
-                                 : FILE_ATTRIBUTE_NORMAL);
+        const DWORD flags =
+            FILE_FLAG_OPEN_REPARSE_POINT | (about.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) |
+            ((about.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0 ? 0 : FILE_ATTRIBUTE_NORMAL);
         HANDLE file = INVALID_HANDLE_VALUE;
         const SystemError failed = Retried(
             [&] {
@@ -416,9 +414,9 @@ class Win32Platform final : public Platform {
                         std::string_view target) override {
         const std::string from(replacement), to(target);
         SystemError error = 0;
-        for (const DWORD flags : {kRenameReplaceIfExists | kRenamePosixSemantics |
-                                      kRenameIgnoreReadOnly,
-                                  kRenameReplaceIfExists | kRenamePosixSemantics}) {
+        for (const DWORD flags :
+             {kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly,
+              kRenameReplaceIfExists | kRenamePosixSemantics}) {
             error = Retried([&] { return RenameOpenFile(Win(file), to, flags); }, Passing);
             if (!Unsupported(error))
                 break;
@@ -474,12 +472,11 @@ class Win32Platform final : public Platform {
         for (const char mark : std::string_view(kMarks)) {
             const std::string coverName = path + (mark == '~' ? "~" : std::string{'~', mark});
             error = 0;
-            cover =
-                RetriedCreate(coverName, GENERIC_WRITE | DELETE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE |
-                                  FILE_FLAG_OPEN_REPARSE_POINT,
-                              Passing, &error);
+            cover = RetriedCreate(
+                coverName, GENERIC_WRITE | DELETE,
+                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, CREATE_NEW,
+                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+                Passing, &error);
             if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
                 break;
         }

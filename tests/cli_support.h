@@ -34,11 +34,11 @@ inline std::string Text(const std::string& path) {
 // Runs the program in `directory` with `input` on standard input (not a terminal); one that does
 // not end within 20 s is ended, with exit code 124.
 inline Result RunQuelvane(const std::string& directory, const std::string& input,
-                   const std::string& argument = "") {
+                          const std::string& argument = "") {
     const std::string io = fs::temp_directory_path() / ("quelvane-" + std::to_string(::getpid()));
     WriteFileBytes(io + ".in", Bytes(input.begin(), input.end()));
-    const int status = std::system(("cd '" + directory + "' && timeout 20 " QUELVANE_BINARY " " + argument +
-                                    " <" + io + ".in >" + io + ".out 2>" + io + ".err")
+    const int status = std::system(("cd '" + directory + "' && timeout 20 " QUELVANE_BINARY " " +
+                                    argument + " <" + io + ".in >" + io + ".out 2>" + io + ".err")
                                        .c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Text(io + ".out"), Text(io + ".err")};
 }
@@ -91,7 +91,7 @@ inline pid_t StartHeld(const std::string& directory, const char* argument, const
         ::_exit(127);
     }
     const std::string temporary = directory + "/verdata.mul.new";
-    for (struct stat status {}; ::waitpid(child, nullptr, WNOHANG) == 0;) {
+    for (struct stat status{}; ::waitpid(child, nullptr, WNOHANG) == 0;) {
         if (::stat(temporary.c_str(), &status) == 0 && status.st_size > 0) {
             ::kill(child, SIGSTOP);
             return child;

@@ -28,9 +28,10 @@ struct Box {
     std::size_t PausesBefore = 0;
 };
 
-// A file operation, by its name: "resolve", "lock", "open", "create", "read", "write", "copy", "seek",
-// "size", "flush", "close", "attributes", "verify" (the name still the loaded file), "replace",
-// "remove", "stale" (a stale name removed) or "probe" (whether the target could be written).
+// A file operation, by its name: "resolve", "lock", "open", "create", "read", "write", "copy",
+// "seek", "size", "flush", "close", "attributes", "verify" (the name still the loaded file),
+// "replace", "remove", "stale" (a stale name removed) or "probe" (whether the target could be
+// written).
 using Operation = std::string_view;
 
 struct Fault {
@@ -39,7 +40,7 @@ struct Fault {
     std::optional<Operation> Of = std::nullopt;  // when set, At counts only this kind
 };
 
-class TestPlatform final : public Platform {
+class TestPlatform : public Platform {
   public:
     TestPlatform() : previous_(InstallPlatform(this)) {}
     ~TestPlatform() override { InstallPlatform(previous_); }
@@ -96,8 +97,7 @@ class TestPlatform final : public Platform {
                       [&] { return os_.OpenExisting(directory, name, mode, error); });
     }
     SystemError Lock(const FinalPlace& place, bool exclusive, LockHandle* lock) override {
-        const SystemError error =
-            Checked("lock", [&] { return os_.Lock(place, exclusive, lock); });
+        const SystemError error = Checked("lock", [&] { return os_.Lock(place, exclusive, lock); });
         if (error == 0)
             Live.insert(*lock);
         return error;
