@@ -5,7 +5,6 @@
 // are single lines (see the POSIX platform). Exit codes are the window's: 0 after a close, the
 // error number after an error stop. For scripts it also runs once without the window (--batch,
 // --dry-run), in a directory of their choosing (-C).
-#include <getopt.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include <string>
 
 #include "shell/batch_run.h"
+#include "shell/command_line.h"
 #include "shell/progress_line.h"
 #include "shell/run_patch.h"
 #include "support/error_stop.h"
@@ -130,105 +130,6 @@ Press WaitForLine() {
     }
 }
 
-constexpr char kUsage[] =
-    "Usage: quelvane [-C DIR] [--batch | -n]\n"
-    "       quelvane --help | --version\n"
-    "\n"
-    "Patches verdata.mul with the records of patchdata.mul, both in the current directory:\n"
-    "the target's earlier duplicate keys are dropped, each patch entry replaces the target entry\n"
-    "with its key or goes in at its sorted place, and the result replaces verdata.mul in one\n"
-    "atomic step. patchdata.mul is only read.\n"
-    "\n"
-    "Without --batch or -n it shows the window as text. At a terminal, Enter presses Go! and\n"
-    "Escape closes; each message waits for Enter. Otherwise each line of standard input is one\n"
-    "press of Go!, and its end closes.\n"
-    "\n"
-    "  -C, --directory=DIR  work in DIR instead of the current directory\n"
-    "      --batch          patch once, for scripts: no window, no keys read, no pause; prints\n"
-    "                       one summary line of what was done on standard output\n"
-    "  -n, --dry-run        load, prune, merge, lay out and check the limits as --batch does,\n"
-    "                       and print what would be done; nothing is written, the target is\n"
-    "                       only read\n"
-    "  -h, --help           this text\n"
-    "      --version        the version\n"
-    "\n"
-    "While a run writes for more than a second and standard error is a terminal, a line there\n"
-    "shows the bytes written.\n"
-    "\n"
-    "Exit status:\n"
-    "  0    the window closed (messages such as \"Error opening Verdata.mul\" included);\n"
-    "       --batch or -n: done\n"
-    "  1    --batch or -n: refused (a file that cannot be opened or is not a regular file,\n"
-    "       another run working on the same file, damaged input, a result over the format's\n"
-    "       limits, a write that cannot be made or put in place; a dry run that finds the\n"
-    "       target could not be written), or DIR cannot be entered\n"
-    "  2    wrong usage\n"
-    "  else the number of the runtime error that ended the run: 100 a short read, 101 a short\n"
-    "       write, 203 out of memory, 217 anything else, or the system's own error code (28\n"
-    "       for a full disk); verdata.mul is then as it was\n"
-    "  128+N  ended by signal N (INT, TERM, HUP, QUIT): verdata.mul as it was, no temporary\n"
-    "       file left\n";
-
-struct Arguments {
-    bool Help = false, Version = false, Batch = false, DryRun = false;
-    const char* Directory = nullptr;
-};
-
-// Parses the arguments as Linux programs do (options in any order, "--" ends them). Returns
-// -1 when they are right, else the exit code after the message for wrong usage.
-int Parse(int argc, char** argv, Arguments& arguments) {
-    enum { kBatch = 256, kVersion };
-    static const option kOptions[] = {
-        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, kVersion},
-        {"directory", required_argument, nullptr, 'C'},
-        {"batch", no_argument, nullptr, kBatch},
-        {"dry-run", no_argument, nullptr, 'n'},
-        {nullptr, 0, nullptr, 0},
-    };
-    ::opterr = 0;  // the messages below name the program as the user typed it
-    const auto wrong = [](const std::string& message) {
-        std::fprintf(stderr, "quelvane: %s\nTry 'quelvane --help'.\n", message.c_str());
-        return 2;
-    };
-    for (int code; (code = ::getopt_long(argc, argv, ":hC:n", kOptions, nullptr)) != -1;) {
-        switch (code) {
-            case 'h':
-                arguments.Help = true;
-                break;
-            case kVersion:
-                arguments.Version = true;
-                break;
-            case 'C':
-                arguments.Directory = ::optarg;
-                break;
-            case kBatch:
-                arguments.Batch = true;
-                break;
-            case 'n':
-                arguments.DryRun = true;
-                break;
-            case ':':
-                return wrong("option '" + std::string(argv[::optind - 1]) + "' needs a directory");
-            default: {
-                const std::string given = argv[::optind - 1];
-                if (given.rfind("--", 0) != 0)
-                    return wrong("unknown option '-" + std::string(1, static_cast<char>(::optopt)) +
-                                 "'");
-                const std::string name = given.substr(0, given.find('='));
-                for (const option& known : kOptions) {
-                    if (known.name != nullptr && name == std::string("--") + known.name)
-                        return wrong("option '" + name + "' takes no value");
-                }
-                return wrong("unknown option '" + name + "'");
-            }
-        }
-    }
-    if (::optind < argc)
-        return wrong("unexpected argument '" + std::string(argv[::optind]) + "'");
-    return -1;
-}
-
 // The window as text: presses until a run completes or the window is closed.
 int RunStandIn() {
     const bool terminal = ::isatty(STDIN_FILENO) != 0;
@@ -251,26 +152,28 @@ int RunStandIn() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Arguments arguments;
-    if (const int wrong = Parse(argc, argv, arguments); wrong >= 0)
+    quelvane::Arguments arguments;
+    if (const int wrong = quelvane::ParseArguments(argc, argv, arguments); wrong >= 0)
         return wrong;
     if (arguments.Help) {
-        std::fputs(kUsage, stdout);
-        return 0;
+        std::fputs(quelvane::kUsage, stdout);
+        return quelvane::FinishOutput(0);
     }
     if (arguments.Version) {
         std::printf("quelvane %s\n", QUELVANE_VERSION);
-        return 0;
+        return quelvane::FinishOutput(0);
     }
-    if (arguments.Directory != nullptr && ::chdir(arguments.Directory) != 0) {
-        std::fprintf(stderr, "quelvane: cannot enter '%s': %s\n", arguments.Directory,
-                     std::strerror(errno));
-        return 1;
+    for (const char* directory : arguments.Directories) {
+        if (::chdir(directory) != 0) {
+            std::fprintf(stderr, "quelvane: cannot enter %s: %s\n",
+                         quelvane::Quoted(directory).c_str(), std::strerror(errno));
+            return 1;
+        }
     }
     quelvane::InstallErrorStopHandlers();
     quelvane::ShowProgressAtTerminal();
     quelvane::CleanUpOnTerminatingSignals(CleanUpInSignal);
     if (arguments.Batch || arguments.DryRun)
-        return quelvane::RunBatch(arguments.DryRun);
-    return RunStandIn();
+        return quelvane::FinishOutput(quelvane::RunBatch(arguments.DryRun));
+    return quelvane::FinishOutput(RunStandIn());
 }

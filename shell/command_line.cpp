@@ -1,0 +1,143 @@
+#include "shell/command_line.h"
+
+#include <getopt.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace quelvane {
+
+const char kUsage[] =
+    "Usage: quelvane [-C DIR]... [--batch | -n]\n"
+    "       quelvane --help | --version\n"
+    "\n"
+    "Patches verdata.mul with the records of patchdata.mul, both in the current\n"
+    "directory: the target's earlier duplicate keys are dropped, each patch entry\n"
+    "replaces the target entry with its key or goes in at its sorted place, and\n"
+    "the result replaces verdata.mul in one atomic step. patchdata.mul is only\n"
+    "read. One run at a time works on a file.\n"
+    "\n"
+    "Without --batch or -n it shows the window as text. At a terminal, Enter\n"
+    "presses Go!, Escape or Ctrl-D closes, and each message waits for Enter.\n"
+    "Otherwise each line of standard input is one press of Go!, and its end\n"
+    "closes.\n"
+    "\n"
+    "  -C, --directory=DIR  work in DIR instead of the current directory; given\n"
+    "                       again, each DIR is taken relative to the one before\n"
+    "                       (as make -C and git -C do)\n"
+    "      --batch          patch once, for scripts: no window, no keys read, no\n"
+    "                       pause; one summary line of what was done on standard\n"
+    "                       output\n"
+    "  -n, --dry-run        load, prune, merge, lay out and check the limits as\n"
+    "                       --batch does, and print what would be done; nothing\n"
+    "                       is written, the target is only read\n"
+    "  -h, --help           this text\n"
+    "      --version        the version\n"
+    "\n"
+    "While a run writes for more than a second and standard error is a terminal,\n"
+    "a line there shows how far it has come.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    the window closed (messages such as \"Error opening Verdata.mul\"\n"
+    "       included); --batch or -n: done\n"
+    "  1    --batch or -n: refused (a file that cannot be opened or is not a\n"
+    "       regular file, another run working on the same file, damaged input,\n"
+    "       a result over the format's limits, a write that cannot be made or\n"
+    "       put in place; a dry run that finds the target could not be\n"
+    "       written); DIR cannot be entered; output cannot be written\n"
+    "  2    wrong usage\n"
+    "  128+N  ended by signal N (INT, TERM, HUP, QUIT): verdata.mul as it was,\n"
+    "       no temporary file left\n"
+    "  else the number of the runtime error that ended the run: 100 a file\n"
+    "       shorter than its index or blocks claim, 101 a short write, 203 out\n"
+    "       of memory, 217 anything else, or the system's own error code (28\n"
+    "       for a full disk); verdata.mul is then as it was\n"
+    "\n"
+    "See quelvane(1).\n";
+
+int ParseArguments(int argc, char** argv, Arguments& arguments) {
+    enum { kBatch = 256, kVersion };
+    static const option kOptions[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kVersion},
+        {"directory", required_argument, nullptr, 'C'},
+        {"batch", no_argument, nullptr, kBatch},
+        {"dry-run", no_argument, nullptr, 'n'},
+        {nullptr, 0, nullptr, 0},
+    };
+    const auto wrong = [](const std::string& message) {
+        if (!message.empty())
+            std::fprintf(stderr, "quelvane: %s\n", message.c_str());
+        std::fputs("Try 'quelvane --help' for more information.\n", stderr);
+        return 2;
+    };
+    argv[0] = const_cast<char*>("quelvane");  // how getopt_long's messages name the program
+    ::opterr = 1;
+    for (int code; (code = ::getopt_long(argc, argv, "hC:n", kOptions, nullptr)) != -1;) {
+        switch (code) {
+            case 'h':
+                arguments.Help = true;
+                break;
+            case kVersion:
+                arguments.Version = true;
+                break;
+            case 'C':
+                arguments.Directories.push_back(::optarg);
+                break;
+            case kBatch:
+                arguments.Batch = true;
+                break;
+            case 'n':
+                arguments.DryRun = true;
+                break;
+            default:
+                return wrong("");  // getopt_long has said what is wrong
+        }
+    }
+    if (arguments.Batch && arguments.DryRun)
+        return wrong("--batch and --dry-run cannot be used together");
+    if (::optind < argc) {
+        struct stat status {};
+        const bool directory = ::stat(argv[::optind], &status) == 0 && S_ISDIR(status.st_mode);
+        return wrong("unexpected argument " + Quoted(argv[::optind]) +
+                     (directory ? " (to work in that directory: -C " + Quoted(argv[::optind]) + ")"
+                                : ""));
+    }
+    return -1;
+}
+
+std::string Quoted(std::string_view text) {
+    bool plain = true;
+    for (const char c : text)
+        plain = plain && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F;
+    std::string quoted = plain ? "'" : "$'";
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (plain) {
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        } else if (c == '\\' || c == '\'') {
+            quoted += {'\\', c};
+        } else if (code < 0x20 || code == 0x7F) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02X", code);
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
+int FinishOutput(int status) {
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "quelvane: write error: %s\n",
+                     errno != 0 ? std::strerror(errno) : "standard output failed");
+        return 1;
+    }
+    return status;
+}
+
+}  // namespace quelvane

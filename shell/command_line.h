@@ -1,0 +1,31 @@
+// The native command's arguments, as Linux programs take them, and its words about them.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quelvane {
+
+struct Arguments {
+    bool Help = false, Version = false, Batch = false, DryRun = false;
+    std::vector<const char*> Directories;  // -C, in turn: each relative to the one before
+};
+
+// Parses the arguments with getopt_long (options in any order, unambiguous abbreviations of the
+// long ones, bundled short ones, "--" ends them), whose own messages name what is wrong. Returns
+// -1 when they are right, else 2 after the message and a hint on standard error.
+int ParseArguments(int argc, char** argv, Arguments& arguments);
+
+// The text of --help; it fits 80 columns.
+extern const char kUsage[];
+
+// `text` in single quotes as a shell would take it back; with anything unprintable in it, in
+// $'...' with escapes, so that a name never reaches the terminal raw.
+std::string Quoted(std::string_view text);
+
+// Flushes standard output and says why when that or an earlier write to it failed (a full disk,
+// a closed descriptor): "quelvane: write error: <reason>". Returns `status`, or 1 on a failure.
+int FinishOutput(int status);
+
+}  // namespace quelvane
