@@ -84,6 +84,13 @@ bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
         return false;
     };
 
+    // Where a file is too short for what it claims, the stop says which file and what.
+    const std::string name(fileName);
+    const auto fileBytes = " (file " + std::to_string(source->Size) + " bytes)";
+    if (source->Size < kHeadSize) {
+        SetStopDetail(name + ": the file ends inside its 4-byte entry count" + fileBytes);
+        ErrorStop(kErrorShortRead, kLocationReadHead);
+    }
     unsigned char head[kHeadSize];
     CheckedRead(handle, head, sizeof head, kLocationReadHead);
     const std::int32_t count = ReadInt32(head);
@@ -93,8 +100,12 @@ bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
 
     // A file too short for its index stops here, before the index is allocated.
     const std::int64_t indexSize = kIndexEntrySize * count;
-    if (source->Size < kHeadSize + indexSize)
+    if (source->Size < kHeadSize + indexSize) {
+        SetStopDetail(name + ": its index of " + std::to_string(count) + " entries ends at byte " +
+                      std::to_string(kHeadSize + indexSize) + ", past the end of the file" +
+                      fileBytes);
         ErrorStop(kErrorShortRead, kLocationReadIndex);
+    }
     std::vector<unsigned char> index(static_cast<std::size_t>(indexSize));
     CheckedRead(handle, index.data(), static_cast<std::uint32_t>(indexSize), kLocationReadIndex);
 
@@ -117,11 +128,20 @@ bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
                           std::to_string(entry.BlockId) + ") has length " +
                           std::to_string(entry.Length) + ", below -1");
         }
+        const std::string where = name + ": entry " + std::to_string(record.Record) +
+                                  " (FileId " + std::to_string(entry.FileId) + ", BlockId " +
+                                  std::to_string(entry.BlockId) + "): its block ";
+        const std::string place = "offset " + std::to_string(entry.Offset) + ", length " +
+                                  std::to_string(entry.Length) + ", file " +
+                                  std::to_string(source->Size) + " bytes)";
         // A negative position is refused by the system itself, with its own error number.
-        if (entry.Offset < 0)
+        if (entry.Offset < 0) {
+            SetStopDetail(where + "starts before the start of the file (" + place);
             CheckedSeek(handle, entry.Offset, kLocationSeekBlock);
+        }
         if (entry.Offset < 0 ||
             static_cast<std::int64_t>(entry.Offset) + entry.Length > source->Size) {
+            SetStopDetail(where + "ends past the end of the file (" + place);
             ErrorStop(kErrorShortRead, kLocationBlockBounds);
         }
         table.Entries.push_back({entry, DataBlock{source.get(), entry.Offset, entry.Length}});

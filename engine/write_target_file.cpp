@@ -113,6 +113,7 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     const auto written = static_cast<std::int64_t>(headAndIndex.size());
     ReportProgress(written, total);
     CopyBlocks(target, file, written, total);
+    ReportProgressFlushing(total);
     CheckedFlush(file, kLocationFlushTarget);
 
     // Only the file that was loaded is replaced: if its name now stands for another file (a link

@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
 # Patches verdata.mul with patchdata.mul in DIR (a demo pair in a fresh directory when no DIR is
-# given): builds the native program if needed, then patches once (--batch: a summary line, and an
-# exit status that says whether it worked).
+# given): builds the native program if needed (with no test libraries), then patches once
+# (--batch: a summary line, and an exit status that says whether it worked).
 set -euo pipefail
+usage() {
+    echo "Usage: scripts/run.sh [DIR]"
+    echo "Patches DIR/verdata.mul with DIR/patchdata.mul (a demo pair in a new directory when"
+    echo "no DIR is given), building the native quelvane first. Exit status: quelvane --batch's."
+}
+case "${1:-}" in
+    -h | --help) usage; exit 0 ;;
+    -*) echo "run.sh: unknown option '$1'" >&2; usage >&2; exit 2 ;;
+esac
+[ $# -le 1 ] || { echo "run.sh: one directory at most" >&2; usage >&2; exit 2; }
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null || [ ! -d /usr/include/gtest ] \
-    || [ ! -d /usr/include/benchmark ]; then
+if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null || ! command -v make >/dev/null; then
     apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-        cmake make g++ libgtest-dev libbenchmark-dev
+        cmake make g++
 fi
-cmake --preset native -S "$root" >/dev/null
-cmake --build "$root/build/native" -j"$(nproc)" --target quelvane quelvane-workload >/dev/null
-workload="$root/build/native/bench/quelvane-workload"
+build="$root/build/run"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUELVANE_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quelvane quelvane-workload >/dev/null
+workload="$build/bench/quelvane-workload"
 dir="${1:-}"
 if [ -z "$dir" ]; then
     dir="$(mktemp -d)"
@@ -21,6 +31,6 @@ if [ -z "$dir" ]; then
     "$workload" list "$dir/patchdata.mul"
 fi
 status=0
-"$root/build/native/quelvane" -C "$dir" --batch || status=$?
+"$build/quelvane" -C "$dir" --batch || status=$?
 [ -f "$dir/verdata.mul" ] && "$workload" list "$dir/verdata.mul"
 exit "$status"

@@ -14,12 +14,16 @@ std::string Count(std::size_t count, const char* one, const char* many) {
 }
 
 // A box as a line on standard error; "Done." says nothing, the summary says more.
-void PrintBox(std::string_view text, std::string_view, std::uint32_t style, SystemError reason) {
+// A stop that knows which file and entry it is about says that instead of its number's text.
+void PrintBox(std::string_view text, std::string_view caption, std::uint32_t style,
+              SystemError reason) {
     if (style == kBoxInformation)
         return;
-    std::string line = "quelvane: " + std::string(text);
-    if (reason != 0)
-        line += ": " + ReasonText(reason);
+    std::string line = "quelvane: ";
+    if (caption == kStopCaption && !StopDetail().empty())
+        line += StopDetail();
+    else
+        line += std::string(text) + (reason != 0 ? ": " + ReasonText(reason) : "");
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
 }

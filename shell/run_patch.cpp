@@ -60,9 +60,9 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
         ReleaseTable(TargetTable);
         return false;
     }
-    summary.TargetEntries = TargetTable.Count();
+    summary.TargetEntries = TargetTable.Count() + TargetTable.LeftOut;
     summary.TargetLeftOut = TargetTable.LeftOut;
-    summary.PatchEntries = PatchTable.Count();
+    summary.PatchEntries = PatchTable.Count() + PatchTable.LeftOut;
     summary.PatchLeftOut = PatchTable.LeftOut;
     summary.DuplicatesDropped = PruneTargetDuplicates(TargetTable);
     MergeCounts merged;

@@ -12,10 +12,10 @@ inline constexpr unsigned kDonePauseMilliseconds = 2500;
 
 // What a run did, or in a dry run would do, in the engine's own counts.
 struct RunSummary {
-    std::size_t TargetEntries = 0;      // loaded from the target (FileId up to 33)
-    std::size_t TargetLeftOut = 0;      // the target's entries with a greater FileId
+    std::size_t TargetEntries = 0;      // in the target's index, all of them
+    std::size_t TargetLeftOut = 0;      // the target's entries with a FileId above 33
     std::size_t DuplicatesDropped = 0;  // earlier entries of a key the target holds again
-    std::size_t PatchEntries = 0;
+    std::size_t PatchEntries = 0;  // in the patch's index, all of them
     std::size_t PatchLeftOut = 0;
     std::size_t Replaced = 0;  // patch entries that took the place of a target entry
     std::size_t Added = 0;     // patch entries that went in anew

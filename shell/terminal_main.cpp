@@ -1,7 +1,7 @@
 // The native build's stand-in for the window, in a terminal.
 //
 // At a terminal it shows "Quelvane [ Go! ]" and reads single keys: Enter presses "Go!", Escape
-// closes. Otherwise each line of standard input is one press and the end of input closes. Boxes
+// or Ctrl-D closes. Otherwise each line of standard input is one press and the end of input closes. Boxes
 // are single lines (see the POSIX platform). Exit codes are the window's: 0 after a close, the
 // error number after an error stop. For scripts it also runs once without the window (--batch,
 // --dry-run), in a directory of their choosing (-C).
@@ -28,6 +28,7 @@ namespace {
 enum class Press { Go, Close };
 
 constexpr char kEscape = 27;
+constexpr char kEndOfInput = 4;  // Ctrl-D, which the key mode hands over as it is
 
 // The terminal's modes as they were, and the key mode, while a key is awaited; read by the signal
 // handlers, which put the terminal back before the process stops or ends.
@@ -113,7 +114,7 @@ int ReadKey() {
 Press WaitAtTerminal() {
     for (;;) {
         const int key = ReadKey();
-        if (key == EOF || key == kEscape)
+        if (key == EOF || key == kEscape || key == kEndOfInput)
             return Press::Close;
         if (key == '\n' || key == '\r')
             return Press::Go;
@@ -135,10 +136,12 @@ int RunStandIn() {
     const bool terminal = ::isatty(STDIN_FILENO) != 0;
     if (terminal) {
         KeepTheTerminalAcrossStops();
-        std::printf("Quelvane [ Go! ]  Enter: Go!   Esc: close\n");
-        std::fflush(stdout);
     }
     for (;;) {
+        // The window, on the terminal even when standard output goes elsewhere (as prompts do),
+        // and again after each box that leaves it open.
+        if (terminal)
+            std::fputs("Quelvane [ Go! ]  Enter: Go!   Esc: close\n", stderr);
         const Press press = terminal ? WaitAtTerminal() : WaitForLine();
         if (press == Press::Close)
             break;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <exception>
 #include <new>
+#include <utility>
 
 #include "support/boxes.h"
 #include "support/locations.h"
@@ -24,6 +25,7 @@ volatile std::sig_atomic_t pendingSet = 0;
 FileHandle pendingFile = kNoFile;
 DirectoryHandle pendingDirectory = kCurrentDirectory;
 std::array<char, 1024> pendingName{};
+std::string stopDetail;
 
 // Clears the flag again only if the end of the process unwinds instead of ending it, which only
 // a test's platform does; the real platforms never return from EndProcess.
@@ -68,6 +70,13 @@ void ErrorStop(std::uint32_t number, std::uint32_t location) {
     ShowStopBox(FormatRuntimeError(number, location), number);
     Os().EndProcess(number);
     std::abort();  // not reached: ending the process does not return
+}
+
+void SetStopDetail(std::string detail) {
+    stopDetail = std::move(detail);
+}
+const std::string& StopDetail() {
+    return stopDetail;
 }
 
 bool ErrorStopInProgress() {

@@ -29,6 +29,12 @@ std::string FormatRuntimeError(std::uint32_t number, std::uint32_t location);
 // Shows the runtime-error box and ends the process with `number` as exit code.
 [[noreturn]] void ErrorStop(std::uint32_t number, std::uint32_t location);
 
+// What a stop about to happen is about, in words that name the file and the place ("patchdata.mul:
+// entry 3 (FileId 1, BlockId 2): its block ends past the end of the file ..."), for a front end
+// that says more than the box (the box itself stays as it is). Empty when there is nothing more.
+void SetStopDetail(std::string detail);
+const std::string& StopDetail();
+
 // True from the moment an error stop begins: no run may start while its box is up.
 bool ErrorStopInProgress();
 

@@ -4,12 +4,16 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/uio.h>
+#include <sys/xattr.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "support/platform.h"
 
@@ -52,6 +56,25 @@ bool ReadLink(int directory, const char* name, std::string* target) {
             return true;
         }
         buffer.resize(buffer.size() * 2);  // possibly cut short: read it again, larger
+    }
+}
+
+// Gives `file` the extended attributes of `model`, POSIX access-control lists among them
+// (system.posix_acl_access), as far as the process may set each and the file system holds it;
+// one it may not is left out, as an owner it may not give is.
+void KeepExtendedAttributes(int model, int file) {
+    std::vector<char> names(1024), value(4096);
+    ssize_t length = 0;
+    while ((length = ::flistxattr(model, names.data(), names.size())) < 0 && errno == ERANGE)
+        names.resize(names.size() * 4);
+    const std::size_t end = length > 0 ? static_cast<std::size_t>(length) : 0;
+    for (std::size_t at = 0; at < end; at += std::strlen(&names[at]) + 1) {
+        const char* name = &names[at];
+        ssize_t size = 0;
+        while ((size = ::fgetxattr(model, name, value.data(), value.size())) < 0 && errno == ERANGE)
+            value.resize(value.size() * 4);
+        if (size >= 0)
+            (void)::fsetxattr(file, name, value.data(), static_cast<std::size_t>(size), 0);
     }
 }
 
@@ -329,7 +352,8 @@ class PosixPlatform final : public Platform {
     }
 
     // The owner first: a change of owner clears the set-user-ID and set-group-ID bits, which the
-    // mode then restores. A process that may not give the file the target's owner gives it the
+    // mode then restores; the extended attributes last, as an access-control list agrees with
+    // the mode it came with. A process that may not give the file the target's owner gives it the
     // group where it may, and otherwise keeps its own: the bits still follow the target.
     SystemError KeepAttributes(FileHandle model, FileHandle file) override {
         struct stat status {};
@@ -343,7 +367,10 @@ class PosixPlatform final : public Platform {
                 return LastError();
             }
         }
-        return ::fchmod(Descriptor(file), status.st_mode & 07777) != 0 ? LastError() : 0;
+        if (::fchmod(Descriptor(file), status.st_mode & 07777) != 0)
+            return LastError();
+        KeepExtendedAttributes(Descriptor(model), Descriptor(file));
+        return 0;
     }
 
     SystemError StillNames(DirectoryHandle directory, std::string_view name,
@@ -400,6 +427,8 @@ class PosixPlatform final : public Platform {
                      static_cast<int>(text.size()), text.data());
         std::fflush(stream);
         if (::isatty(STDIN_FILENO) != 0) {
+            // Keys typed during the run are not this box's answer: only one typed now is.
+            ::tcflush(STDIN_FILENO, TCIFLUSH);
             char key = 0;
             while (::read(STDIN_FILENO, &key, 1) == 1 && key != '\n' && key != '\r') {
             }

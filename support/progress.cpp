@@ -14,6 +14,10 @@ void ReportProgress(std::int64_t written, std::int64_t total) {
         installed(written, total);
 }
 
+void ReportProgressFlushing(std::int64_t total) {
+    ReportProgress(kProgressFlushing, total);
+}
+
 void ReportProgressEnded() {
     ReportProgress(kProgressEnded, kProgressEnded);
 }
