@@ -82,8 +82,7 @@ int RunBatch(bool dryRun) {
     options.Summary = &summary;
     if (!RunPatch(options))
         return 1;
-    std::printf("%s\n", SummaryText(summary, dryRun).c_str());
-    std::fflush(stdout);
+    std::printf("%s\n", SummaryText(summary, dryRun).c_str());  // flushed, and checked, at exit
     return summary.NotWritable != 0 ? 1 : 0;
 }
 

@@ -6,9 +6,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -31,24 +34,33 @@ inline std::string Text(const std::string& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Runs the program in `directory` with `input` on standard input (not a terminal); one that does
-// not end within 20 s is ended, with exit code 124.
+// Runs the program in `directory` with `input` on standard input (not a terminal) and
+// `arguments` (shell words: a redirection among them wins over the test's own); one that does not
+// end within 20 s is ended, with exit code 124.
 inline Result RunQuelvane(const std::string& directory, const std::string& input,
-                          const std::string& argument = "") {
+                          const std::string& arguments = "", const std::string& wrapper = "") {
     const std::string io = fs::temp_directory_path() / ("quelvane-" + std::to_string(::getpid()));
     WriteFileBytes(io + ".in", Bytes(input.begin(), input.end()));
-    const int status = std::system(("cd '" + directory + "' && timeout 20 " QUELVANE_BINARY " " +
-                                    argument + " <" + io + ".in >" + io + ".out 2>" + io + ".err")
+    const int status = std::system(("cd '" + directory + "' && timeout 20 " + wrapper + QUELVANE_BINARY " <" +
+                                    io + ".in >" + io + ".out 2>" + io + ".err " + arguments)
                                        .c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Text(io + ".out"), Text(io + ".err")};
 }
 
-// A file's permission bits, owner and group.
+// A file's permission bits, owner and group, and its extended attributes (ACLs among them).
 inline std::string Attributes(const std::string& path) {
     struct stat status {};
     ::lstat(path.c_str(), &status);
-    return " [" + std::to_string(status.st_mode) + " " + std::to_string(status.st_uid) + ":" +
-           std::to_string(status.st_gid) + "]";
+    std::string text = " [" + std::to_string(status.st_mode) + " " +
+                       std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid);
+    char names[4096], value[4096];
+    const ssize_t length = ::llistxattr(path.c_str(), names, sizeof names);
+    for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+        const ssize_t size = ::lgetxattr(path.c_str(), names + at, value, sizeof value);
+        text += std::string(" ") + (names + at) + "=" +
+                std::string(value, static_cast<std::size_t>(std::max<ssize_t>(size, 0)));
+    }
+    return text + "]";
 }
 
 // Every name below the current directory: a link's destination, a file's content and attributes.

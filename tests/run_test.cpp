@@ -295,6 +295,7 @@ TEST_F(Run, LinksPlantedOrSwappedDuringARunRedirectNothing) {
     // Before the `nth` operation `when`, the command `plant`; whether a stale temporary file is
     // there from the start; what the file the link leads to is afterwards.
     const std::tuple<Operation, int, const char*, bool, const char*> cases[] = {
+        {"open", 1, "ln -sfn ../outside real/verdata.mul", false, "a link"},
         {"create", 1, "ln -s ../outside real/verdata.mul.new", false, "patched"},
         {"create", 2, "ln -s ../outside real/verdata.mul.new", true, "unchanged"},
         {"write", 1, "ln -sfn outside verdata.mul", false, "patched"},
@@ -323,8 +324,10 @@ TEST_F(Run, LinksPlantedOrSwappedDuringARunRedirectNothing) {
                                     : ReadFileBytes("real/verdata.mul") == target   ? "unchanged"
                                                                                     : "patched";
         EXPECT_EQ(outcome, real);
-        EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{
-                                     outcome == "patched" ? "Done." : "Error writing Verdata.mul"});
+        EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{outcome == "patched" ? "Done."
+                                                          : when == "open"
+                                                              ? "Error opening Verdata.mul"
+                                                              : "Error writing Verdata.mul"});
         EXPECT_TRUE(ReadFileBytes("outside") == Bytes(10, 'o'));
         EXPECT_EQ(place.Names(),
                   (std::vector<std::string>{"outside", "patchdata.mul", "real", "verdata.mul"}));

@@ -167,13 +167,13 @@ TEST(RunsMeet, AtATerminalSignalsPutTheTerminalBack) {
         ::kill(batch.Child(), SIGSTOP);  // the line shows once a write has gone on for 1 s
         std::this_thread::sleep_for(std::chrono::milliseconds(1100));
         ::kill(batch.Child(), SIGCONT);
-        ASSERT_TRUE(batch.Until([&] { return batch.Shows(" bytes written ("); }));
+        ASSERT_TRUE(batch.Until([&] { return batch.Shows(" MiB written ("); }));
         ::kill(batch.Child(), SIGTERM);
         const int status = batch.Wait();
         batch.ReadToEnd();
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
         const std::string& shown = batch.Shown();
-        EXPECT_GT(shown.rfind("\r\033[K"), shown.rfind(" bytes written (")) << shown;
+        EXPECT_GT(shown.rfind("\r\033[K"), shown.rfind(" MiB written (")) << shown;
         EXPECT_FALSE(fs::exists(work + "/verdata.mul.new"));
     }
     {
@@ -193,6 +193,32 @@ TEST(RunsMeet, AtATerminalSignalsPutTheTerminalBack) {
         EXPECT_TRUE(shell.Until([&] { return shell.Cooked(); }));
         shell.Type("exit\n");
         shell.Wait();
+    }
+    {
+        SCOPED_TRACE("the prompt on the terminal, Enter typed ahead, a box, Ctrl-D");
+        fs::create_directories("small");
+        WriteFileBytes("small/verdata.mul", File({{1, 1, 3, 'v'}}));
+        Terminal window(directory.Path() + "/small",
+                        {"/bin/sh", "-c", "exec " QUELVANE_BINARY " >out"});
+        ASSERT_TRUE(window.Until([&] { return window.Shows("Esc: close") && !window.Cooked(); }));
+        window.Type("\n");  // no patch: its box, which waits for Enter, then the window again
+        ASSERT_TRUE(window.Until([&] { return window.Shows("Error opening Patchdata.mul"); }));
+        window.Type("\n");
+        ASSERT_TRUE(window.Until([&] {
+            return window.Shown().find("Esc: close") != window.Shown().rfind("Esc: close");
+        })) << window.Shown();
+        WriteFileBytes("small/patchdata.mul", File({{1, 2, 3, 'p'}}));
+        window.Type("\n");
+        window.Type("\n\n");  // during the pause: not the answer to "Done."
+        EXPECT_TRUE(window.Until([] { return Text("small/out") == "Quelvane: Done.\n"; }));
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        EXPECT_EQ(::waitpid(window.Child(), nullptr, WNOHANG), 0) << "typed-ahead keys answered";
+        window.Type("\n");
+        EXPECT_EQ(window.Wait(), 0);
+        Terminal closing(directory.Path() + "/small", {QUELVANE_BINARY});
+        ASSERT_TRUE(closing.Until([&] { return closing.Shows("Esc: close") && !closing.Cooked(); }));
+        closing.Type("\x04");
+        EXPECT_EQ(closing.Wait(), 0) << "Ctrl-D closes";
     }
 }
 
