@@ -31,16 +31,12 @@ namespace fs = std::filesystem;
 constexpr std::size_t kDiskMiB = 32;
 
 std::string Output(const std::string& command) {
-    std::string text;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-            text += buffer;
+    std::string text(256, '\0');
+    FILE* pipe = ::popen(command.c_str(), "r");
+    text.resize(pipe != nullptr ? std::fread(text.data(), 1, text.size(), pipe) : 0);
+    if (pipe != nullptr)
         ::pclose(pipe);
-    }
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
+    return text.substr(0, text.find('\n'));
 }
 
 struct FileSystem {
@@ -55,40 +51,34 @@ const FileSystem kXfs{"xfs", "TEST_DIR=1 TEST_DEV=1 QA_CHECK_FS=1 mkfs.xfs -q -f
 std::string Missing() {
     if (::access(QUELVANE_RECORDER, X_OK) != 0)
         return "the block recorder was not built (no libfuse3-dev)";
-    if (::geteuid() != 0)
-        return "it needs root";
-    if (::access("/dev/fuse", R_OK | W_OK) != 0)
-        return "there is no /dev/fuse";
+    if (::geteuid() != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
+        return "it needs root and /dev/fuse";
     if (Output("losetup -f 2>/dev/null").empty())
         return "there is no free loop device";
-    for (const char* tool : {"mkfs.ext4", "mkfs.xfs", "fusermount3"}) {
-        if (Output(std::string("command -v ") + tool).empty())
-            return std::string("there is no ") + tool;
-    }
-    return {};
+    const char* const kTools = "for t in mkfs.ext4 mkfs.xfs fusermount3; do command -v $t; done";
+    return Output(std::string(kTools) + " | wc -l") == "3" ? ""
+                                                           : "mkfs.ext4, mkfs.xfs or fuse3 missing";
 }
 
-// The recorder's disk, with a loop device and a file system on it, mounted at `Mount`.
+// A file system on a loop device on the recorder's disk, mounted at `Mount`; `Close` unmounts
+// it all, and the log in `work` is then complete.
 class RecordedDisk {
   public:
-    RecordedDisk(const std::string& work, const FileSystem& system)
-        : fuse_(work + "/fuse"), log_(work + "/log"), Mount(work + "/fs") {
-        fs::create_directories(fuse_);
+    RecordedDisk(const std::string& work, const FileSystem& system) : work_(work) {
+        fs::create_directories(work + "/fuse");
         fs::create_directories(Mount);
-        recorder_ = ::fork();
-        if (recorder_ == 0) {
-            ::execl(QUELVANE_RECORDER, "quelvane-block-recorder", fuse_.c_str(), log_.c_str(),
-                    std::to_string(kDiskMiB).c_str(), nullptr);
+        if ((recorder_ = ::fork()) == 0) {
+            ::execl(QUELVANE_RECORDER, "quelvane-block-recorder", (work + "/fuse").c_str(),
+                    (work + "/log").c_str(), std::to_string(kDiskMiB).c_str(), nullptr);
             ::_exit(127);
         }
-        for (int tries = 0; tries < 500 && !fs::exists(fuse_ + "/disk"); ++tries)
+        for (int tries = 0; tries < 500 && !fs::exists(work + "/fuse/disk"); ++tries)
             ::usleep(10000);
-        loop_ = Output("losetup -f --show " + fuse_ + "/disk");
-        if (loop_.empty() || std::system((std::string(system.Make) + " " + loop_).c_str()) != 0 ||
-            ::mount(loop_.c_str(), Mount.c_str(), system.Name, 0, system.Options) != 0) {
-            return;
+        loop_ = Output("losetup -f --show " + work + "/fuse/disk");
+        if (!loop_.empty() && std::system((std::string(system.Make) + " " + loop_).c_str()) == 0 &&
+            ::mount(loop_.c_str(), Mount.c_str(), system.Name, 0, system.Options) == 0) {
+            control_ = ::open((work + "/fuse/control").c_str(), O_WRONLY | O_CLOEXEC);
         }
-        control_ = ::open((fuse_ + "/control").c_str(), O_WRONLY | O_CLOEXEC);
     }
     ~RecordedDisk() { Close(); }
     RecordedDisk(const RecordedDisk&) = delete;
@@ -96,26 +86,21 @@ class RecordedDisk {
 
     bool Ready() const { return control_ >= 0; }
     void Mark(const std::string& text) const { (void)!::write(control_, text.data(), text.size()); }
-    // Unmounts all; the log is complete once this returns.
-    const std::string& Close() {
-        if (recorder_ > 0) {
-            ::umount2(Mount.c_str(), 0);
-            if (control_ >= 0)
-                ::close(control_);
-            if (!loop_.empty())
-                std::system(("losetup -d " + loop_).c_str());
-            std::system(("fusermount3 -u " + fuse_).c_str());
-            ::waitpid(recorder_, nullptr, 0);
-            recorder_ = -1;
-        }
-        return log_;
+    void Close() {
+        if (recorder_ <= 0)
+            return;
+        ::umount2(Mount.c_str(), 0);
+        ::close(control_);
+        std::system(("losetup -d " + loop_ + "; fusermount3 -u " + work_ + "/fuse").c_str());
+        ::waitpid(recorder_, nullptr, 0);
+        recorder_ = -1;
     }
 
   private:
-    std::string fuse_, log_;
+    std::string work_;
 
   public:
-    const std::string Mount;
+    const std::string Mount = work_ + "/fs";
 
   private:
     pid_t recorder_ = -1;
@@ -132,26 +117,23 @@ struct Record {
 std::vector<Record> ReadLog(const std::string& path) {
     const Bytes log = ReadFileBytes(path);
     std::vector<Record> records;
-    for (std::size_t at = 0; at + 13 <= log.size();) {
+    for (std::size_t at = 0; at + 13 <= log.size(); at += 13 + records.back().Bytes.size()) {
         Record record{static_cast<char>(log[at]), 0, {}};
         std::uint32_t length = 0;
         std::memcpy(&record.Offset, &log[at + 1], 8);
         std::memcpy(&length, &log[at + 9], 4);
         record.Bytes.assign(reinterpret_cast<const char*>(&log[at + 13]), length);
         records.push_back(std::move(record));
-        at += 13 + length;
     }
     return records;
 }
 
-// Mounts images of the disk, one after another, on a loop device of their own.
+// Mounts images of the disk, one after another, on a loop device of their own, as the disk would
+// come back after a power cut: what verdata.mul is then, or why there is none.
 class Replayer {
   public:
-    Replayer(const std::string& work, const FileSystem& system)
-        : image_("/dev/shm/quelvane-replay-" + std::to_string(::getpid())),
-          mount_(work + "/replay"),
-          system_(system) {
-        fs::create_directories(mount_);
+    Replayer(const std::string& work, const FileSystem& system) : system_(system) {
+        fs::create_directories(mount_ = work + "/replay");
         loop_ = Output("truncate -s " + std::to_string(kDiskMiB) + "M " + image_ +
                        " && losetup -f --show " + image_);
         device_ = ::open(loop_.c_str(), O_RDONLY | O_CLOEXEC);
@@ -160,13 +142,11 @@ class Replayer {
     ~Replayer() {
         ::close(device_);
         ::close(file_);
-        std::system(("losetup -d " + loop_).c_str());
-        ::unlink(image_.c_str());
+        std::system(("losetup -d " + loop_ + " && rm " + image_).c_str());
     }
     Replayer(const Replayer&) = delete;
     Replayer& operator=(const Replayer&) = delete;
 
-    // What the disk `image` holds as verdata.mul, mounted as after a power cut.
     std::string Found(const std::string& image, const Bytes& before, const Bytes& after) {
         (void)!::pwrite(file_, image.data(), image.size(), 0);
         ::ioctl(device_, BLKFLSBUF, 0);  // nothing of the last image stays in the device's cache
@@ -177,26 +157,25 @@ class Replayer {
         std::string found = "nothing";
         if (::lstat(path.c_str(), &status) == 0) {
             const Bytes content = ReadFileBytes(path);
-            found = content == before ? "old"
-                    : content == after
-                        ? "new"
-                        : "other content (" + std::to_string(content.size()) + " bytes)";
             char attributes[64];
-            std::snprintf(attributes, sizeof attributes, ", mode %o, owner %u:%u",
+            std::snprintf(attributes, sizeof attributes, " bytes), mode %o, owner %u:%u",
                           status.st_mode & 07777, status.st_uid, status.st_gid);
-            found += attributes;
+            found = (content == before  ? "old ("
+                     : content == after ? "new ("
+                                        : "other content (") +
+                    std::to_string(content.size()) + attributes;
         }
         ::umount2(mount_.c_str(), 0);
         return found;
     }
 
   private:
-    std::string image_, mount_, loop_;
+    const std::string image_ = "/dev/shm/quelvane-replay-" + std::to_string(::getpid());
+    std::string mount_, loop_;
     const FileSystem& system_;
     int device_ = -1, file_ = -1;
 };
 
-enum class Schedule { Lazy, Eager };
 enum class Seeded { None, NoFileFlush, NoDirectoryFlush, ModeAfterRename, InPlace };
 
 int Fd(std::uintptr_t handle) {
@@ -210,9 +189,9 @@ class SeededPlatform final : public TestPlatform {
 
     FileHandle CreateNew(DirectoryHandle directory, std::string_view name, FileHandle model,
                          SystemError* error) override {
-        if (seeded_ != Seeded::InPlace)
-            return TestPlatform::CreateNew(directory, name, model, error);
-        return static_cast<FileHandle>(::open("/dev/shm", O_TMPFILE | O_RDWR, 0600)) + 1;
+        if (seeded_ == Seeded::InPlace)  // the new content goes aside first, then over the target
+            return static_cast<FileHandle>(::open("/dev/shm", O_TMPFILE | O_RDWR, 0600)) + 1;
+        return TestPlatform::CreateNew(directory, name, model, error);
     }
     SystemError Flush(FileHandle file) override {
         return seeded_ == Seeded::NoFileFlush ? 0 : TestPlatform::Flush(file);
@@ -224,42 +203,28 @@ class SeededPlatform final : public TestPlatform {
     SystemError Replace(DirectoryHandle directory, FileHandle file, std::string_view replacement,
                         std::string_view target) override {
         const std::string name(target);
-        const int at = Fd(directory);
-        switch (seeded_) {
-            case Seeded::NoDirectoryFlush:
-                ::close(Fd(file));
-                return ::renameat(at, std::string(replacement).c_str(), at, name.c_str()) != 0
-                           ? static_cast<SystemError>(errno)
-                           : 0;
-            case Seeded::ModeAfterRename: {
-                const SystemError error =
-                    TestPlatform::Replace(directory, file, replacement, target);
+        const int at = Fd(directory), in = Fd(file);
+        if (seeded_ == Seeded::NoDirectoryFlush) {
+            ::close(in);
+            return ::renameat(at, std::string(replacement).c_str(), at, name.c_str()) != 0 ? 5 : 0;
+        }
+        if (seeded_ != Seeded::InPlace) {
+            const SystemError error = TestPlatform::Replace(directory, file, replacement, target);
+            if (seeded_ == Seeded::ModeAfterRename) {
                 ::fchownat(at, name.c_str(), kept_.st_uid, kept_.st_gid, 0);
                 ::fchmodat(at, name.c_str(), kept_.st_mode & 07777, 0);
-                return error;
             }
-            case Seeded::InPlace: {  // the new content written over the target's own bytes
-                const int in = Fd(file);
-                const int out = ::openat(at, name.c_str(), O_WRONLY | O_TRUNC);
-                Meanwhile("write");  // its own steps, each marked as the run's are
-                std::vector<char> buffer(1 << 20);
-                for (off_t done = 0;;) {
-                    const ssize_t got = ::pread(in, buffer.data(), buffer.size(), done);
-                    if (got <= 0)
-                        break;
-                    (void)!::write(out, buffer.data(), static_cast<std::size_t>(got));
-                    done += got;
-                    Meanwhile("write");
-                }
-                Meanwhile("flush");
-                ::fsync(out);
-                ::close(out);
-                ::close(in);
-                return 0;
-            }
-            default:
-                return TestPlatform::Replace(directory, file, replacement, target);
+            return error;
         }
+        const int out = ::openat(at, name.c_str(), O_WRONLY | O_TRUNC);
+        std::vector<char> buffer(1 << 20);
+        for (ssize_t got; Meanwhile("write"), (got = ::read(in, buffer.data(), buffer.size())) > 0;)
+            (void)!::write(out, buffer.data(), static_cast<std::size_t>(got));
+        Meanwhile("flush");  // its own steps, each marked and committed as the run's are
+        ::fsync(out);
+        ::close(out);
+        ::close(in);
+        return 0;
     }
 
   private:
@@ -269,40 +234,30 @@ class SeededPlatform final : public TestPlatform {
 
 struct Workload {
     const char* Name;
-    Bytes Target, Patch;
+    std::vector<std::size_t> Blocks;  // the target's block sizes; the patch replaces the first
     bool KernelCopy = false, Stale = false;
 };
+const Workload kWorkloads[] = {
+    {"several 1 MiB chunks, buffered", {1300000, 1200000, 900000}},
+    {"smaller than a chunk, buffered", {5000, 7000}},
+    {"in-kernel copy", {1500000, 1500000}, true},
+    {"a stale verdata.mul.new", {5000, 7000}, false, true},
+};
 
-std::vector<Workload> Workloads() {
-    std::mt19937 random(23);
-    const auto noise = [&](std::size_t size) {
-        Bytes bytes(size);
-        for (auto& byte : bytes)
+// A file of blocks of random bytes of these sizes, back to back behind the index.
+Bytes Blocks(const std::vector<std::size_t>& sizes, std::mt19937& random) {
+    FileBuilder builder;
+    auto at = static_cast<std::int32_t>(4 + 20 * sizes.size());
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+        const auto length = static_cast<std::int32_t>(sizes[k]);
+        builder.Entry({1, static_cast<std::int32_t>(2 * k), at, length, 0});
+        Bytes block(sizes[k]);
+        for (auto& byte : block)
             byte = static_cast<unsigned char>(random());
-        return bytes;
-    };
-    // A file of these blocks, back to back behind the index, with even BlockIds.
-    const auto placed = [&](const std::vector<Bytes>& blocks) {
-        FileBuilder builder;
-        const auto start = static_cast<std::int32_t>(4 + 20 * blocks.size());
-        std::int32_t at = start;
-        for (std::size_t k = 0; k < blocks.size(); ++k) {
-            const auto length = static_cast<std::int32_t>(blocks[k].size());
-            builder.Entry({1, static_cast<std::int32_t>(2 * k), at, length, 0});
-            at += length;
-        }
-        for (const Bytes& block : blocks)
-            builder.Data(block);
-        return builder.Build();
-    };
-    const Bytes smallPatch = placed({noise(3000)});
-    return {
-        {"several 1 MiB chunks, buffered", placed({noise(1300000), noise(1200000), noise(900000)}),
-         smallPatch},
-        {"smaller than a chunk, buffered", placed({noise(5000), noise(7000)}), smallPatch},
-        {"in-kernel copy", placed({noise(1500000), noise(1500000)}), smallPatch, true},
-        {"a stale verdata.mul.new", placed({noise(5000), noise(7000)}), smallPatch, false, true},
-    };
+        builder.Data(block);
+        at += length;
+    }
+    return builder.Build();
 }
 
 struct Outcome {
@@ -310,98 +265,82 @@ struct Outcome {
     std::string Failure;  // the first prefix that was neither old nor new, or empty
 };
 
-// Lays the pair on a fresh recorded disk, runs the write there, then replays every prefix of the
-// record from the run's start.
-Outcome Replay(const FileSystem& system, Schedule schedule, const Workload& workload, Seeded seeded,
-               bool stopAtFirst) {
+// Lays the pair on a fresh recorded disk, runs the write there (`eager`: a journal commit of all
+// pending metadata before every operation, by a sentinel file that changes size and is flushed),
+// then replays every prefix of the record from the run's start.
+Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, Seeded seeded) {
+    std::mt19937 random(23);
+    const Bytes target = Blocks(workload.Blocks, random), patch = Blocks({3000}, random);
     TempDirectory scratch;
-    WriteFileBytes("verdata.mul", workload.Target);
-    WriteFileBytes("patchdata.mul", workload.Patch);
-    Bytes after;
-    {
-        TestPlatform plain;
-        bool completed = false;
-        plain.Press(completed);
-        after = ReadFileBytes("verdata.mul");
-    }
-    const std::string kept = ", mode 640, owner 1234:5678";
-    Outcome outcome;
+    WriteFileBytes("verdata.mul", target);
+    WriteFileBytes("patchdata.mul", patch);
+    bool completed = false;
+    TestPlatform().Press(completed);
+    const Bytes after = ReadFileBytes("verdata.mul");
     {
         RecordedDisk disk(scratch.Path(), system);
         if (!disk.Ready())
             return {0, "the recorded disk could not be made"};
-        const std::string at = disk.Mount + "/";
-        WriteFileBytes(at + "verdata.mul", workload.Target);
-        WriteFileBytes(at + "patchdata.mul", workload.Patch);
-        ::chmod((at + "verdata.mul").c_str(), 0640);
-        ::chown((at + "verdata.mul").c_str(), 1234, 5678);
+        fs::current_path(disk.Mount);
+        WriteFileBytes("verdata.mul", target);
+        WriteFileBytes("patchdata.mul", patch);
+        ::chmod("verdata.mul", 0640);
+        ::chown("verdata.mul", 1234, 5678);
         if (workload.Stale)
-            WriteFileBytes(at + "verdata.mul.new", Bytes(4000, 's'));
-        const int sentinel = ::open((at + "sentinel").c_str(), O_RDWR | O_CREAT, 0600);
+            WriteFileBytes("verdata.mul.new", Bytes(4000, 's'));
+        const int sentinel = ::open("sentinel", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         ::syncfs(sentinel);
         disk.Mark("start");
         SeededPlatform os(seeded);
         os.KernelCopy = workload.KernelCopy;
-        off_t size = 0;
-        os.Meanwhile = [&](Operation operation) {
-            if (schedule == Schedule::Eager) {  // a journal commit of all that is pending
-                (void)!::ftruncate(sentinel, ++size);
+        os.Meanwhile = [&, size = off_t{0}](Operation operation) mutable {
+            if (eager && ::ftruncate(sentinel, ++size) == 0)
                 ::fsync(sentinel);
-            }
             disk.Mark("before " + std::string(operation));
         };
-        fs::current_path(disk.Mount);
-        bool completed = false;
         os.Press(completed);
-        os.Meanwhile = [](Operation) {};
         disk.Mark("returned");
-        fs::current_path(scratch.Path());
         ::close(sentinel);
+        fs::current_path(scratch.Path());
         if (!completed)
             return {0, "the run did not complete"};
-        disk.Close();
     }
-    const std::vector<Record> log = ReadLog(scratch.Path() + "/log");
     Replayer replayer(scratch.Path(), system);
-    std::string image(kDiskMiB << 20, '\0');
-    bool started = false, returned = false;
-    std::string lastMark = "start";  // the last mark before the prefix's end
-    for (std::size_t k = 0; k < log.size(); ++k) {
-        const Record& record = log[k];
-        if (record.Type == 'M') {
-            started = started || record.Bytes == "start";
-            returned = returned || record.Bytes == "returned";
-            lastMark = record.Bytes;
-            continue;
-        }
+    std::string image(kDiskMiB << 20, '\0'), mark;
+    Outcome outcome;
+    for (const Record& record : ReadLog(scratch.Path() + "/log")) {
+        if (record.Type == 'M')
+            mark = record.Bytes;  // "start", "before <operation>", "returned"
         if (record.Type != 'W')
             continue;
         image.replace(record.Offset, record.Bytes.size(), record.Bytes);
-        if (!started)
-            continue;
+        if (mark.empty())
+            continue;  // before the run
+        const std::string found = replayer.Found(image, target, after);
+        const std::string kept = " bytes), mode 640, owner 1234:5678";
         ++outcome.Prefixes;
-        const std::string found = replayer.Found(image, workload.Target, after);
-        const bool fine = found == "new" + kept || (!returned && found == "old" + kept);
-        if (!fine && outcome.Failure.empty()) {
-            outcome.Failure = "prefix " + std::to_string(outcome.Prefixes) + " (record " +
-                              std::to_string(k) + "), last mark '" + lastMark + "': " + found;
-            if (stopAtFirst)
-                break;
+        if (found != "new (" + std::to_string(after.size()) + kept &&
+            (mark == "returned" || found != "old (" + std::to_string(target.size()) + kept)) {
+            outcome.Failure = "prefix " + std::to_string(outcome.Prefixes) + ", last mark '" +
+                              mark + "': " + found;
+            break;
         }
     }
     return outcome;
+}
+
+std::string CaseName(const FileSystem& system, bool eager, const char* workload) {
+    return std::string(system.Name) + (eager ? ", eager, " : ", lazy, ") + workload;
 }
 
 TEST(PowerCut, EveryPrefixOfTheWriteLeavesTheOldFileOrTheNew) {
     if (const std::string missing = Missing(); !missing.empty())
         GTEST_SKIP() << "the power-cut test cannot run here: " << missing;
     for (const FileSystem* system : {&kExt4, &kXfs}) {
-        for (const Schedule schedule : {Schedule::Lazy, Schedule::Eager}) {
-            for (const Workload& workload : Workloads()) {
-                const std::string name = std::string(system->Name) +
-                                         (schedule == Schedule::Lazy ? ", lazy, " : ", eager, ") +
-                                         workload.Name;
-                const Outcome outcome = Replay(*system, schedule, workload, Seeded::None, false);
+        for (const bool eager : {false, true}) {
+            for (const Workload& workload : kWorkloads) {
+                const std::string name = CaseName(*system, eager, workload.Name);
+                const Outcome outcome = Replay(*system, eager, workload, Seeded::None);
                 std::printf("[ power cut ] %s: %zu prefixes\n", name.c_str(), outcome.Prefixes);
                 EXPECT_EQ(outcome.Failure, "") << name;
                 EXPECT_GT(outcome.Prefixes, 0u) << name;
@@ -420,24 +359,20 @@ TEST(PowerCut, EachFaultInTheWritesOrderIsCaught) {
         {Seeded::ModeAfterRename, "mode and owner set after the rename"},
         {Seeded::InPlace, "the target rewritten in place"},
     };
-    const Workload workload = Workloads().front();
-    for (const auto& [seeded, name] : faults) {
+    for (const auto& [seeded, fault] : faults) {
         std::string caughtBy;
         for (const FileSystem* system : {&kExt4, &kXfs}) {
-            for (const Schedule schedule : {Schedule::Lazy, Schedule::Eager}) {
-                if (!caughtBy.empty())
-                    continue;
-                const Outcome outcome = Replay(*system, schedule, workload, seeded, true);
-                if (!outcome.Failure.empty()) {
-                    caughtBy = std::string(system->Name) +
-                               (schedule == Schedule::Lazy ? ", lazy: " : ", eager: ") +
-                               outcome.Failure;
-                }
+            for (const bool eager : {false, true}) {
+                const Outcome outcome =
+                    caughtBy.empty() ? Replay(*system, eager, kWorkloads[0], seeded) : Outcome{};
+                if (!outcome.Failure.empty())
+                    caughtBy =
+                        CaseName(*system, eager, kWorkloads[0].Name) + ": " + outcome.Failure;
             }
         }
-        std::printf("[ seeded fault ] %s: caught by %s\n", name,
+        std::printf("[ seeded fault ] %s: caught by %s\n", fault,
                     caughtBy.empty() ? "nothing" : caughtBy.c_str());
-        EXPECT_FALSE(caughtBy.empty()) << name << " went unnoticed";
+        EXPECT_FALSE(caughtBy.empty()) << fault << " went unnoticed";
     }
 }
 
