@@ -3,16 +3,20 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -41,9 +45,10 @@ inline Result RunQuelvane(const std::string& directory, const std::string& input
                           const std::string& arguments = "", const std::string& wrapper = "") {
     const std::string io = fs::temp_directory_path() / ("quelvane-" + std::to_string(::getpid()));
     WriteFileBytes(io + ".in", Bytes(input.begin(), input.end()));
-    const int status = std::system(("cd '" + directory + "' && timeout 20 " + wrapper + QUELVANE_BINARY " <" +
-                                    io + ".in >" + io + ".out 2>" + io + ".err " + arguments)
-                                       .c_str());
+    const int status =
+        std::system(("cd '" + directory + "' && timeout 20 " + wrapper + QUELVANE_BINARY " <" + io +
+                     ".in >" + io + ".out 2>" + io + ".err " + arguments)
+                        .c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Text(io + ".out"), Text(io + ".err")};
 }
 
@@ -51,8 +56,8 @@ inline Result RunQuelvane(const std::string& directory, const std::string& input
 inline std::string Attributes(const std::string& path) {
     struct stat status {};
     ::lstat(path.c_str(), &status);
-    std::string text = " [" + std::to_string(status.st_mode) + " " +
-                       std::to_string(status.st_uid) + ":" + std::to_string(status.st_gid);
+    std::string text = " [" + std::to_string(status.st_mode) + " " + std::to_string(status.st_uid) +
+                       ":" + std::to_string(status.st_gid);
     char names[4096], value[4096];
     const ssize_t length = ::llistxattr(path.c_str(), names, sizeof names);
     for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
@@ -119,5 +124,71 @@ inline int Finish(pid_t held) {
     ::waitpid(held, &status, 0);
     return status;
 }
+
+// A pseudo-terminal that the test reads and types into.
+class Terminal {
+  public:
+    // Starts `argv` in `directory` at a new terminal, as its session's leader.
+    Terminal(const std::string& directory, std::vector<const char*> argv) {
+        argv.push_back(nullptr);
+        child_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
+        if (child_ == 0) {
+            if (::chdir(directory.c_str()) == 0)
+                ::execv(argv[0], const_cast<char* const*>(argv.data()));
+            ::_exit(127);
+        }
+    }
+    ~Terminal() {
+        if (::waitpid(child_, nullptr, WNOHANG) == 0) {
+            ::kill(child_, SIGKILL);
+            ::waitpid(child_, nullptr, 0);
+        }
+        ::close(master_);
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    pid_t Child() const { return child_; }
+    void Type(const std::string& keys) const { (void)!::write(master_, keys.data(), keys.size()); }
+    // Reads what the terminal shows until `condition` holds (true) or 10 s have gone (false).
+    template <typename Condition>
+    bool Until(Condition condition) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            pollfd ready{master_, POLLIN, 0};
+            char buffer[4096];
+            ssize_t got = 0;
+            if (::poll(&ready, 1, 10) > 0 && (got = ::read(master_, buffer, sizeof buffer)) > 0)
+                shown_.append(buffer, static_cast<std::size_t>(got));
+        }
+        return true;
+    }
+    // Reads what is left once the program has ended.
+    void ReadToEnd() {
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(master_, buffer, sizeof buffer)) > 0;)
+            shown_.append(buffer, static_cast<std::size_t>(got));
+    }
+    bool Shows(const std::string& text) const { return shown_.find(text) != std::string::npos; }
+    const std::string& Shown() const { return shown_; }
+    // Whether the terminal echoes and edits lines, as a shell leaves it.
+    bool Cooked() const {
+        termios modes{};
+        ::tcgetattr(master_, &modes);
+        return (modes.c_lflag & (ECHO | ICANON)) == (ECHO | ICANON);
+    }
+    int Wait() const {
+        int status = 0;
+        ::waitpid(child_, &status, 0);
+        return status;
+    }
+
+  private:
+    int master_ = -1;
+    pid_t child_ = -1;
+    std::string shown_;
+};
 
 }  // namespace quelvane::testing

@@ -1,18 +1,7 @@
 // The built native program, run for real: its arguments, and presses of "Go!" on standard input
 // in directories with links, owners, hard links and leftovers of earlier runs.
-#include <fcntl.h>
-#include <pty.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <csignal>
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <map>
-#include <string>
 #include <tuple>
 
 #include "tests/cli_support.h"
@@ -32,13 +21,17 @@ TEST(Cli, ArgumentsAreAnsweredAsALinuxProgramDoesAndTouchNoFile) {
         {"-h", 0, "Exit status:\n  0", ""},
         {"--version", 0, "quelvane " QUELVANE_VERSION "\n", ""},
         {"foo", 2, "", "quelvane: unexpected argument 'foo'" + hint},
-        {"sub", 2, "", "quelvane: unexpected argument 'sub' (to work in that directory: -C 'sub')" + hint},
-        {"--d", 2, "", "quelvane: option '--d' is ambiguous; possibilities: '--directory' '--dry-run'" + hint},
+        {"sub", 2, "",
+         "quelvane: unexpected argument 'sub' (to work in that directory: -C 'sub')" + hint},
+        {"--d", 2, "",
+         "quelvane: option '--d' is ambiguous; possibilities: '--directory' '--dry-run'" + hint},
         {"--bat=1", 2, "", "quelvane: option '--batch' doesn't allow an argument" + hint},
         {"-xn", 2, "", "quelvane: invalid option -- 'x'" + hint},
         {"--batch -n", 2, "", "quelvane: --batch and --dry-run cannot be used together" + hint},
-        {"-C \"$(printf 'a\\tb')\" -n", 1, "", "quelvane: cannot enter $'a\\x09b': No such file or directory\n"},
-        {"-C sub -C ../sub/in -n", 1, "", "quelvane: cannot enter '../sub/in': No such file or directory\n"},
+        {"-C \"$(printf 'a\\tb')\" -n", 1, "",
+         "quelvane: cannot enter $'a\\x09b': No such file or directory\n"},
+        {"-C sub -C ../sub/in -n", 1, "",
+         "quelvane: cannot enter '../sub/in': No such file or directory\n"},
         {"--version >/dev/full", 1, "", "quelvane: write error: No space left on device\n"},
         {"--help >&-", 1, "", "quelvane: write error: Bad file descriptor\n"},
         {"-n >/dev/full", 1, "", "quelvane: write error: No space left on device\n"},
@@ -85,9 +78,8 @@ TEST(Cli, APressPatchesTheFileTheUserMeantAndNothingElse) {
          "echo precious > precious && ln -s ../precious work/verdata.mul.new"},
         {"a relative link", "work/real/verdata.mul", 0644,
          "ln -s real/verdata.mul work/verdata.mul"},
-        {"an absolute link into another directory, a stale temporary file there",
-         "other/data.bin", 0604,
-         "ln -s \"$PWD/other/data.bin\" work/verdata.mul && echo stale > other/data.bin.new"},
+        {"an absolute link into another directory, a stale temporary file there", "other/data.bin",
+         0604, "ln -s \"$PWD/other/data.bin\" work/verdata.mul && echo stale > other/data.bin.new"},
         {"a link into another file system", "other/data.bin", 0644,
          "d=/dev/shm/quelvane-cli-$PPID && rm -rf $d && mv other $d && ln -s $d other && "
          "ln -s ../other/data.bin work/verdata.mul"},
@@ -215,8 +207,8 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         {"a directory that refuses the write", "--batch -C work", "chattr +i work", 1, "",
          "quelvane: Error writing Verdata.mul: Operation not permitted\n"},
         {"a dry run finds it too", "-C work -n", "chattr +i work", 1, wouldBe + unwritable, ""},
-        {"a dry run only reads an immutable target", "-C work -n", "chattr +i work/verdata.mul",
-         1, wouldBe + unwritable, ""},
+        {"a dry run only reads an immutable target", "-C work -n", "chattr +i work/verdata.mul", 1,
+         wouldBe + unwritable, ""},
         {"a target cut short", "-C work -n", "truncate -s -1 work/verdata.mul", 100, "",
          "quelvane: verdata.mul: entry 1 (FileId 1, BlockId 4): its block ends past the end of "
          "the file (offset 47, length 2000, file 2046 bytes)\n"},
@@ -259,65 +251,6 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         // Nothing written, and nothing ever made beside the pair.
         EXPECT_EQ(Listing(), before);
         EXPECT_EQ(Times("work/patchdata.mul"), times);
-    }
-}
-
-// Runs `quelvane --batch` in `directory` at a pseudo-terminal (its standard error too, or a
-// file when `errorToFile`), stopped for 1.3 s as soon as its new file grows, so that its write
-// lasts over a second. Returns what the terminal showed; the file's content goes to `error`.
-std::string BatchAtTerminal(const std::string& directory, bool errorToFile, std::string* error) {
-    const std::string errorFile = directory + "/../stderr";
-    int terminal = -1;
-    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (child == 0) {
-        if (::chdir(directory.c_str()) != 0)
-            ::_exit(126);
-        if (errorToFile)
-            ::dup2(::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
-        ::execl(QUELVANE_BINARY, "quelvane", "--batch", nullptr);
-        ::_exit(127);
-    }
-    const auto writing = [&] {
-        std::error_code none;  // not there yet
-        return fs::file_size(directory + "/verdata.mul.new", none) > 0 && !none;
-    };
-    while (!writing() && ::waitpid(child, nullptr, WNOHANG) == 0) {
-    }
-    ::kill(child, SIGSTOP);
-    ::usleep(1300000);
-    ::kill(child, SIGCONT);
-    std::string shown;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(terminal, buffer, sizeof buffer)) > 0;)
-        shown.append(buffer, static_cast<std::size_t>(got));
-    ::waitpid(child, nullptr, 0);
-    ::close(terminal);
-    *error = Text(errorFile);
-    return shown;
-}
-
-// A write of over a second shows its progress at a terminal, and erases it before the summary;
-// with standard error not a terminal, nothing shows.
-TEST(Cli, ALongWriteShowsItsProgressAtATerminalOnly) {
-    TempDirectory directory;
-    constexpr std::int32_t kLength = 200 << 20;
-    fs::create_directories("work");
-    WriteFileBytes("work/verdata.mul", FileBuilder().Entry({1, 1, 24, kLength, 0}).Build());
-    fs::resize_file("work/verdata.mul", 24 + kLength);  // a hole: quick to make, real to copy
-    WriteFileBytes("work/patchdata.mul", FileBuilder().Build());
-    const std::string summary = "result 1 entry, " + std::to_string(24 + kLength) + " bytes";
-    for (const bool errorToFile : {false, true}) {
-        SCOPED_TRACE(errorToFile ? "standard error to a file" : "at a terminal");
-        std::string error;
-        const std::string shown = BatchAtTerminal(directory.Path() + "/work", errorToFile, &error);
-        const auto progress = shown.rfind(" of 200.0 MiB written (");
-        EXPECT_EQ(progress != std::string::npos, !errorToFile) << shown;
-        EXPECT_NE(shown.find(summary), std::string::npos) << shown;
-        if (!errorToFile) {
-            const auto erased = shown.rfind("\r\033[K");
-            EXPECT_TRUE(erased > progress && erased < shown.find(summary)) << shown;
-        }
-        EXPECT_EQ(error, "");
     }
 }
 

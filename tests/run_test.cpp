@@ -324,10 +324,10 @@ TEST_F(Run, LinksPlantedOrSwappedDuringARunRedirectNothing) {
                                     : ReadFileBytes("real/verdata.mul") == target   ? "unchanged"
                                                                                     : "patched";
         EXPECT_EQ(outcome, real);
-        EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{outcome == "patched" ? "Done."
-                                                          : when == "open"
-                                                              ? "Error opening Verdata.mul"
-                                                              : "Error writing Verdata.mul"});
+        EXPECT_EQ(os.BoxTexts(),
+                  std::vector<std::string>{outcome == "patched" ? "Done."
+                                           : when == "open"     ? "Error opening Verdata.mul"
+                                                                : "Error writing Verdata.mul"});
         EXPECT_TRUE(ReadFileBytes("outside") == Bytes(10, 'o'));
         EXPECT_EQ(place.Names(),
                   (std::vector<std::string>{"outside", "patchdata.mul", "real", "verdata.mul"}));

@@ -1,10 +1,7 @@
 // The built native program when runs meet, when a run is interrupted, and when a name is not a
 // regular file: what it says, how it ends, and what it leaves.
-#include <poll.h>
-#include <pty.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <termios.h>
 
 #include <gtest/gtest.h>
 
@@ -77,72 +74,6 @@ TEST(RunsMeet, ASignalDuringTheWriteLeavesNothingAndEndsByThatSignal) {
     }
 }
 
-// A pseudo-terminal that the test reads and types into.
-class Terminal {
-  public:
-    // Starts `argv` in `directory` at a new terminal, as its session's leader.
-    Terminal(const std::string& directory, std::vector<const char*> argv) {
-        argv.push_back(nullptr);
-        child_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
-        if (child_ == 0) {
-            if (::chdir(directory.c_str()) == 0)
-                ::execv(argv[0], const_cast<char* const*>(argv.data()));
-            ::_exit(127);
-        }
-    }
-    ~Terminal() {
-        if (::waitpid(child_, nullptr, WNOHANG) == 0) {
-            ::kill(child_, SIGKILL);
-            ::waitpid(child_, nullptr, 0);
-        }
-        ::close(master_);
-    }
-    Terminal(const Terminal&) = delete;
-    Terminal& operator=(const Terminal&) = delete;
-
-    pid_t Child() const { return child_; }
-    void Type(const std::string& keys) const { (void)!::write(master_, keys.data(), keys.size()); }
-    // Reads what the terminal shows until `condition` holds (true) or 10 s have gone (false).
-    template <typename Condition>
-    bool Until(Condition condition) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            pollfd ready{master_, POLLIN, 0};
-            char buffer[4096];
-            ssize_t got = 0;
-            if (::poll(&ready, 1, 10) > 0 && (got = ::read(master_, buffer, sizeof buffer)) > 0)
-                shown_.append(buffer, static_cast<std::size_t>(got));
-        }
-        return true;
-    }
-    // Reads what is left once the program has ended.
-    void ReadToEnd() {
-        char buffer[4096];
-        for (ssize_t got; (got = ::read(master_, buffer, sizeof buffer)) > 0;)
-            shown_.append(buffer, static_cast<std::size_t>(got));
-    }
-    bool Shows(const std::string& text) const { return shown_.find(text) != std::string::npos; }
-    const std::string& Shown() const { return shown_; }
-    // Whether the terminal echoes and edits lines, as a shell leaves it.
-    bool Cooked() const {
-        termios modes{};
-        ::tcgetattr(master_, &modes);
-        return (modes.c_lflag & (ECHO | ICANON)) == (ECHO | ICANON);
-    }
-    int Wait() const {
-        int status = 0;
-        ::waitpid(child_, &status, 0);
-        return status;
-    }
-
-  private:
-    int master_ = -1;
-    pid_t child_ = -1;
-    std::string shown_;
-};
-
 // At a terminal: Ctrl-C while the window as text waits for a key leaves the terminal as it was;
 // a run's progress line is erased by a signal as by its end; Ctrl-Z under a shell gives the
 // shell its terminal back while stopped, and fg the key mode again.
@@ -160,20 +91,32 @@ TEST(RunsMeet, AtATerminalSignalsPutTheTerminalBack) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
         EXPECT_TRUE(window.Cooked()) << "the key mode outlived the process";
     }
-    {
-        SCOPED_TRACE("SIGTERM while the progress line shows");
-        Terminal batch(work, {QUELVANE_BINARY, "--batch"});
+    // A write held 1.1 s once its file grows: its progress line, then "flushing", and the line
+    // erased before the summary, or by a signal; with standard error in a file, no line at all.
+    for (const auto& [number, command] : {std::pair<int, const char*>{0, "exec %s --batch"},
+                                          {SIGTERM, "exec %s --batch"},
+                                          {0, "exec %s --batch 2>../err"}}) {
+        SCOPED_TRACE(std::to_string(number) + ", " + command);
+        char line[512];
+        std::snprintf(line, sizeof line, command, QUELVANE_BINARY);
+        Terminal batch(work, {"/bin/sh", "-c", line});
         ASSERT_TRUE(batch.Until([&] { return fs::exists(work + "/verdata.mul.new"); }));
-        ::kill(batch.Child(), SIGSTOP);  // the line shows once a write has gone on for 1 s
+        ::kill(batch.Child(), SIGSTOP);
         std::this_thread::sleep_for(std::chrono::milliseconds(1100));
         ::kill(batch.Child(), SIGCONT);
-        ASSERT_TRUE(batch.Until([&] { return batch.Shows(" MiB written ("); }));
-        ::kill(batch.Child(), SIGTERM);
+        if (number != 0 && batch.Until([&] { return batch.Shows(" MiB written ("); }))
+            ::kill(batch.Child(), number);
         const int status = batch.Wait();
         batch.ReadToEnd();
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
         const std::string& shown = batch.Shown();
-        EXPECT_GT(shown.rfind("\r\033[K"), shown.rfind(" MiB written (")) << shown;
+        EXPECT_TRUE(number == 0 ? status == 0 : WIFSIGNALED(status) && WTERMSIG(status) == number);
+        const auto drawn = shown.rfind(" MiB written ("), erased = shown.rfind("\r\033[K");
+        const bool toFile = std::string(command).find("err") != std::string::npos;
+        EXPECT_EQ(drawn == std::string::npos, toFile) << shown;
+        EXPECT_TRUE(toFile || (erased > drawn && erased < shown.find("result 2 entries") &&
+                               (number != 0 || shown.find("flushing to disk") < erased)))
+            << shown;
+        EXPECT_EQ(toFile ? Text(directory.Path() + "/err") : "", "");
         EXPECT_FALSE(fs::exists(work + "/verdata.mul.new"));
     }
     {
@@ -216,7 +159,8 @@ TEST(RunsMeet, AtATerminalSignalsPutTheTerminalBack) {
         window.Type("\n");
         EXPECT_EQ(window.Wait(), 0);
         Terminal closing(directory.Path() + "/small", {QUELVANE_BINARY});
-        ASSERT_TRUE(closing.Until([&] { return closing.Shows("Esc: close") && !closing.Cooked(); }));
+        ASSERT_TRUE(
+            closing.Until([&] { return closing.Shows("Esc: close") && !closing.Cooked(); }));
         closing.Type("\x04");
         EXPECT_EQ(closing.Wait(), 0) << "Ctrl-D closes";
     }
