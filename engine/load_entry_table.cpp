@@ -46,6 +46,18 @@ std::vector<KeptRecord> ParseIndex(const std::vector<unsigned char>& index, std:
     return kept;
 }
 
+// "verdata.mul: entry 3 (FileId 1, BlockId 2): its block ends past the end of the file (offset
+// 40, length 50, file 84 bytes)": made only for a stop, never for a block that is fine.
+std::string BlockDetail(const std::string& name, const KeptRecord& record, const char* what,
+                        std::int64_t fileSize) {
+    const IndexEntry& entry = record.Entry;
+    return name + ": entry " + std::to_string(record.Record) + " (FileId " +
+           std::to_string(entry.FileId) + ", BlockId " + std::to_string(entry.BlockId) +
+           "): its block " + what + " of the file (offset " + std::to_string(entry.Offset) +
+           ", length " + std::to_string(entry.Length) + ", file " + std::to_string(fileSize) +
+           " bytes)";
+}
+
 bool IsNoDataMarker(const IndexEntry& entry) {
     return entry.Length == -1 || entry.Length == 0 || entry.Offset == -1 || entry.Offset == 0;
 }
@@ -128,20 +140,14 @@ bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
                           std::to_string(entry.BlockId) + ") has length " +
                           std::to_string(entry.Length) + ", below -1");
         }
-        const std::string where = name + ": entry " + std::to_string(record.Record) +
-                                  " (FileId " + std::to_string(entry.FileId) + ", BlockId " +
-                                  std::to_string(entry.BlockId) + "): its block ";
-        const std::string place = "offset " + std::to_string(entry.Offset) + ", length " +
-                                  std::to_string(entry.Length) + ", file " +
-                                  std::to_string(source->Size) + " bytes)";
         // A negative position is refused by the system itself, with its own error number.
         if (entry.Offset < 0) {
-            SetStopDetail(where + "starts before the start of the file (" + place);
+            SetStopDetail(BlockDetail(name, record, "starts before the start", source->Size));
             CheckedSeek(handle, entry.Offset, kLocationSeekBlock);
         }
         if (entry.Offset < 0 ||
             static_cast<std::int64_t>(entry.Offset) + entry.Length > source->Size) {
-            SetStopDetail(where + "ends past the end of the file (" + place);
+            SetStopDetail(BlockDetail(name, record, "ends past the end", source->Size));
             ErrorStop(kErrorShortRead, kLocationBlockBounds);
         }
         table.Entries.push_back({entry, DataBlock{source.get(), entry.Offset, entry.Length}});
