@@ -4,7 +4,8 @@
 #   quelvane:  printf '\n' | quelvane   (its 2500 ms pause is subtracted from the wall time)
 #   baseline:  cat verdata.mul patchdata.mul > out && sync out
 # and prints the medians of CPU time (user + system), wall time and peak resident memory, and
-# the ratios. Usage: bench/run_benchmarks.sh [many|sorted|large|worst ...]   (default: many large worst)
+# the ratios, under a line that names the machine (CPU, cores, kernel, file system).
+# Usage: bench/run_benchmarks.sh [many|sorted|large|worst ...]   (default: all four)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 runs="${RUNS:-3}"
@@ -12,7 +13,7 @@ source "$root/bench/pairs.sh"
 build_native
 quelvane="$root/build/native/quelvane"
 workloads=("$@")
-[ ${#workloads[@]} -gt 0 ] || workloads=(many large worst)
+[ ${#workloads[@]} -gt 0 ] || workloads=(many sorted large worst)
 
 # Prints "cpu_seconds wall_seconds max_rss_kb" for the command given; what the command prints
 # goes to $scratch/said.txt.
@@ -29,6 +30,10 @@ expect_done() {
 }
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
 
+# The machine the table is from: its numbers hold for it alone.
+printf 'machine: %s, %s cores; kernel %s; %s on %s\n' \
+    "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')" "$(nproc)" \
+    "$(uname -r)" "$(findmnt -n -o FSTYPE -T "$scratch" 2>/dev/null || echo '?')" "$scratch"
 printf '%-7s %-9s %10s %10s %10s\n' workload program cpu_s wall_s rss_MiB
 for name in "${workloads[@]}"; do
     pair="$(pair_dir "$name")"
