@@ -207,6 +207,13 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         {"a directory that refuses the write", "--batch -C work", "chattr +i work", 1, "",
          "quelvane: Error writing Verdata.mul: Operation not permitted\n"},
         {"a dry run finds it too", "-C work -n", "chattr +i work", 1, wouldBe + unwritable, ""},
+        {"a directory named verdata.mul.new", "-C work --batch", "mkdir -p work/verdata.mul.new/in",
+         1, "",
+         "quelvane: Error writing Verdata.mul: a directory has the name of its temporary file\n"},
+        {"a dry run finds it in the way", "-C work -n", "mkdir -p work/verdata.mul.new/in", 1,
+         wouldBe + "; but verdata.mul could not be written: a directory has the name of its "
+                   "temporary file\n",
+         ""},
         {"a dry run only reads an immutable target", "-C work -n", "chattr +i work/verdata.mul", 1,
          wouldBe + unwritable, ""},
         {"a target cut short", "-C work -n", "truncate -s -1 work/verdata.mul", 100, "",
