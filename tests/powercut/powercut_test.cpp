@@ -13,13 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "tests/test_files.h"
 #include "tests/test_platform.h"
@@ -28,21 +23,19 @@ namespace quelvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr std::size_t kDiskMiB = 32;
+constexpr std::size_t kDiskBytes = 32 << 20;
 
+// The first line a shell command prints.
 std::string Output(const std::string& command) {
     std::string text(256, '\0');
     FILE* pipe = ::popen(command.c_str(), "r");
-    text.resize(pipe != nullptr ? std::fread(text.data(), 1, text.size(), pipe) : 0);
-    if (pipe != nullptr)
-        ::pclose(pipe);
+    text.resize(std::fread(text.data(), 1, text.size(), pipe));
+    ::pclose(pipe);
     return text.substr(0, text.find('\n'));
 }
 
 struct FileSystem {
-    const char* Name;
-    const char* Make;     // the command that makes it on the device named last
-    const char* Options;  // its mount options
+    const char *Name, *Make, *Options;  // the command that makes it on a device; how it is mounted
 };
 const FileSystem kExt4{"ext4", "mkfs.ext4 -q -F", "data=ordered,noauto_da_alloc"};
 const FileSystem kXfs{"xfs", "TEST_DIR=1 TEST_DEV=1 QA_CHECK_FS=1 mkfs.xfs -q -f", "nouuid"};
@@ -55,87 +48,56 @@ std::string Missing() {
         return "it needs root and /dev/fuse";
     if (Output("losetup -f 2>/dev/null").empty())
         return "there is no free loop device";
-    const char* const kTools = "for t in mkfs.ext4 mkfs.xfs fusermount3; do command -v $t; done";
-    return Output(std::string(kTools) + " | wc -l") == "3" ? ""
-                                                           : "mkfs.ext4, mkfs.xfs or fuse3 missing";
+    return Output("for t in mkfs.ext4 mkfs.xfs fusermount3; do command -v $t; done | wc -l") == "3"
+               ? ""
+               : "mkfs.ext4, mkfs.xfs or fuse3 is missing";
 }
 
-// A file system on a loop device on the recorder's disk, mounted at `Mount`; `Close` unmounts
-// it all, and the log in `work` is then complete.
+// The recorder's disk under a loop device, with a file system on it mounted at `work`/fs; the log
+// (`work`/log) is complete once it is gone.
 class RecordedDisk {
   public:
     RecordedDisk(const std::string& work, const FileSystem& system) : work_(work) {
         fs::create_directories(work + "/fuse");
-        fs::create_directories(Mount);
+        fs::create_directories(work + "/fs");
         if ((recorder_ = ::fork()) == 0) {
-            ::execl(QUELVANE_RECORDER, "quelvane-block-recorder", (work + "/fuse").c_str(),
-                    (work + "/log").c_str(), std::to_string(kDiskMiB).c_str(), nullptr);
+            ::execl(QUELVANE_RECORDER, "recorder", (work + "/fuse").c_str(),
+                    (work + "/log").c_str(), std::to_string(kDiskBytes >> 20).c_str(), nullptr);
             ::_exit(127);
         }
         for (int tries = 0; tries < 500 && !fs::exists(work + "/fuse/disk"); ++tries)
             ::usleep(10000);
         loop_ = Output("losetup -f --show " + work + "/fuse/disk");
         if (!loop_.empty() && std::system((std::string(system.Make) + " " + loop_).c_str()) == 0 &&
-            ::mount(loop_.c_str(), Mount.c_str(), system.Name, 0, system.Options) == 0) {
+            ::mount(loop_.c_str(), (work + "/fs").c_str(), system.Name, 0, system.Options) == 0)
             control_ = ::open((work + "/fuse/control").c_str(), O_WRONLY | O_CLOEXEC);
-        }
     }
-    ~RecordedDisk() { Close(); }
+    ~RecordedDisk() {
+        ::umount2((work_ + "/fs").c_str(), 0);
+        ::close(control_);
+        std::system(("losetup -d " + loop_ + "; fusermount3 -u " + work_ + "/fuse").c_str());
+        ::waitpid(recorder_, nullptr, 0);
+    }
     RecordedDisk(const RecordedDisk&) = delete;
     RecordedDisk& operator=(const RecordedDisk&) = delete;
 
     bool Ready() const { return control_ >= 0; }
     void Mark(const std::string& text) const { (void)!::write(control_, text.data(), text.size()); }
-    void Close() {
-        if (recorder_ <= 0)
-            return;
-        ::umount2(Mount.c_str(), 0);
-        ::close(control_);
-        std::system(("losetup -d " + loop_ + "; fusermount3 -u " + work_ + "/fuse").c_str());
-        ::waitpid(recorder_, nullptr, 0);
-        recorder_ = -1;
-    }
 
   private:
-    std::string work_;
-
-  public:
-    const std::string Mount = work_ + "/fs";
-
-  private:
+    std::string work_, loop_;
     pid_t recorder_ = -1;
-    std::string loop_;
     int control_ = -1;
 };
 
-struct Record {
-    char Type;  // 'W' a write, 'F' a flush, 'M' a mark
-    std::uint64_t Offset;
-    std::string Bytes;
-};
-
-std::vector<Record> ReadLog(const std::string& path) {
-    const Bytes log = ReadFileBytes(path);
-    std::vector<Record> records;
-    for (std::size_t at = 0; at + 13 <= log.size(); at += 13 + records.back().Bytes.size()) {
-        Record record{static_cast<char>(log[at]), 0, {}};
-        std::uint32_t length = 0;
-        std::memcpy(&record.Offset, &log[at + 1], 8);
-        std::memcpy(&length, &log[at + 9], 4);
-        record.Bytes.assign(reinterpret_cast<const char*>(&log[at + 13]), length);
-        records.push_back(std::move(record));
-    }
-    return records;
-}
-
-// Mounts images of the disk, one after another, on a loop device of their own, as the disk would
+// Mounts images of the disk, one after another, on a loop device of its own, as the disk would
 // come back after a power cut: what verdata.mul is then, or why there is none.
 class Replayer {
   public:
-    Replayer(const std::string& work, const FileSystem& system) : system_(system) {
-        fs::create_directories(mount_ = work + "/replay");
-        loop_ = Output("truncate -s " + std::to_string(kDiskMiB) + "M " + image_ +
-                       " && losetup -f --show " + image_);
+    Replayer(const std::string& work, const FileSystem& system) : mount_(work + "/replay") {
+        system_ = system;
+        fs::create_directories(mount_);
+        loop_ = Output("truncate -s 32M " + image_ + " && losetup -f --show " + image_);
         device_ = ::open(loop_.c_str(), O_RDONLY | O_CLOEXEC);
         file_ = ::open(image_.c_str(), O_WRONLY | O_CLOEXEC);
     }
@@ -152,17 +114,16 @@ class Replayer {
         ::ioctl(device_, BLKFLSBUF, 0);  // nothing of the last image stays in the device's cache
         if (::mount(loop_.c_str(), mount_.c_str(), system_.Name, 0, system_.Options) != 0)
             return std::string("no file system: ") + std::strerror(errno);
-        const std::string path = mount_ + "/verdata.mul";
         struct stat status {};
         std::string found = "nothing";
-        if (::lstat(path.c_str(), &status) == 0) {
-            const Bytes content = ReadFileBytes(path);
+        if (::lstat((mount_ + "/verdata.mul").c_str(), &status) == 0) {
+            const Bytes content = ReadFileBytes(mount_ + "/verdata.mul");
             char attributes[64];
             std::snprintf(attributes, sizeof attributes, " bytes), mode %o, owner %u:%u",
                           status.st_mode & 07777, status.st_uid, status.st_gid);
             found = (content == before  ? "old ("
                      : content == after ? "new ("
-                                        : "other content (") +
+                                        : "other (") +
                     std::to_string(content.size()) + attributes;
         }
         ::umount2(mount_.c_str(), 0);
@@ -172,15 +133,11 @@ class Replayer {
   private:
     const std::string image_ = "/dev/shm/quelvane-replay-" + std::to_string(::getpid());
     std::string mount_, loop_;
-    const FileSystem& system_;
+    FileSystem system_{};
     int device_ = -1, file_ = -1;
 };
 
 enum class Seeded { None, NoFileFlush, NoDirectoryFlush, ModeAfterRename, InPlace };
-
-int Fd(std::uintptr_t handle) {
-    return static_cast<int>(handle) - 1;  // as the POSIX platform makes its handles
-}
 
 // The real platform, with one of the write's steps done out of order when asked.
 class SeededPlatform final : public TestPlatform {
@@ -223,18 +180,18 @@ class SeededPlatform final : public TestPlatform {
         Meanwhile("flush");  // its own steps, each marked and committed as the run's are
         ::fsync(out);
         ::close(out);
-        ::close(in);
-        return 0;
+        return ::close(in) != 0 ? 5 : 0;
     }
 
   private:
+    static int Fd(std::uintptr_t handle) { return static_cast<int>(handle) - 1; }  // as POSIX's
     Seeded seeded_;
     struct stat kept_ {};
 };
 
 struct Workload {
     const char* Name;
-    std::vector<std::size_t> Blocks;  // the target's block sizes; the patch replaces the first
+    std::vector<std::int32_t> Blocks;  // the target's block sizes; the patch replaces the first
     bool KernelCopy = false, Stale = false;
 };
 const Workload kWorkloads[] = {
@@ -245,17 +202,15 @@ const Workload kWorkloads[] = {
 };
 
 // A file of blocks of random bytes of these sizes, back to back behind the index.
-Bytes Blocks(const std::vector<std::size_t>& sizes, std::mt19937& random) {
+Bytes Blocks(const std::vector<std::int32_t>& sizes, std::mt19937& random) {
     FileBuilder builder;
     auto at = static_cast<std::int32_t>(4 + 20 * sizes.size());
-    for (std::size_t k = 0; k < sizes.size(); ++k) {
-        const auto length = static_cast<std::int32_t>(sizes[k]);
-        builder.Entry({1, static_cast<std::int32_t>(2 * k), at, length, 0});
-        Bytes block(sizes[k]);
+    for (std::size_t k = 0; k < sizes.size(); at += sizes[k++]) {
+        builder.Entry({1, static_cast<std::int32_t>(2 * k), at, sizes[k], 0});
+        Bytes block(static_cast<std::size_t>(sizes[k]));
         for (auto& byte : block)
             byte = static_cast<unsigned char>(random());
         builder.Data(block);
-        at += length;
     }
     return builder.Build();
 }
@@ -281,7 +236,7 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
         RecordedDisk disk(scratch.Path(), system);
         if (!disk.Ready())
             return {0, "the recorded disk could not be made"};
-        fs::current_path(disk.Mount);
+        fs::current_path(scratch.Path() + "/fs");
         WriteFileBytes("verdata.mul", target);
         WriteFileBytes("patchdata.mul", patch);
         ::chmod("verdata.mul", 0640);
@@ -306,14 +261,22 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
             return {0, "the run did not complete"};
     }
     Replayer replayer(scratch.Path(), system);
-    std::string image(kDiskMiB << 20, '\0'), mark;
+    const Bytes log = ReadFileBytes(scratch.Path() + "/log");
+    std::string image(kDiskBytes, '\0'), mark;
     Outcome outcome;
-    for (const Record& record : ReadLog(scratch.Path() + "/log")) {
-        if (record.Type == 'M')
-            mark = record.Bytes;  // "start", "before <operation>", "returned"
-        if (record.Type != 'W')
+    for (std::size_t at = 0; at + 13 <= log.size();) {  // 'W', 'F' or 'M', offset, length, bytes
+        std::uint64_t offset = 0;
+        std::uint32_t length = 0;
+        std::memcpy(&offset, &log[at + 1], 8);
+        std::memcpy(&length, &log[at + 9], 4);
+        const std::string bytes(reinterpret_cast<const char*>(&log[at + 13]), length);
+        const char type = static_cast<char>(log[at]);
+        at += 13 + length;
+        if (type == 'M')
+            mark = bytes;  // "start", "before <operation>", "returned"
+        if (type != 'W')
             continue;
-        image.replace(record.Offset, record.Bytes.size(), record.Bytes);
+        image.replace(offset, length, bytes);
         if (mark.empty())
             continue;  // before the run
         const std::string found = replayer.Found(image, target, after);
