@@ -15,9 +15,11 @@ namespace {
 // Large enough that the system's per-call cost disappears behind the bytes moved, small enough
 // for the memory of a 32-bit process to stay flat.
 constexpr std::uint32_t kBufferSize = 1u << 20;
-// The in-kernel copy moves at most this much per call, as the buffered copy does: the calls cost
-// nothing beside the bytes, and no count comes near 32 bits.
-constexpr std::uint32_t kKernelChunk = kBufferSize;
+// The in-kernel copy moves at most this much per call. Measured with bench/copy_call_sizes.cpp on
+// a 981 MB file (Linux 6.18, ext4): 1 MiB calls cost 0.36 s of CPU, 4 to 1024 MiB calls 0.28 to
+// 0.30 s; 16 MiB lies in the flat part, keeps the progress fine-grained, and no count comes near
+// 32 bits. It costs no memory: the bytes never leave the kernel.
+constexpr std::uint32_t kKernelChunk = 16u << 20;
 // Ranges at least this long are copied on their own. Shorter ones are gathered: a table of many
 // small scattered blocks then costs a few large reads and writes instead of a call per block.
 constexpr std::int64_t kGatherBelow = 64 * 1024;
