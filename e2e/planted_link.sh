@@ -1,16 +1,20 @@
 # Sourced by scripts/e2e.sh: a link planted as the temporary file, to a file outside (Wine shows
-# it as a file), is not followed, and the run patches verdata.mul as the native build does.
+# it as a file) or to nothing (Wine shows it as nothing), is not followed, and the run patches
+# verdata.mul as the native build does.
 work="$(mktemp -d)"
-mkdir "$work/run" "$work/native"
-"$root/build/native/bench/quelvane-workload" demo "$work/run" >/dev/null
-cp "$work/run/"*.mul "$work/native/"
+mkdir "$work/native"
+"$root/build/native/bench/quelvane-workload" demo "$work/native" >/dev/null
+cp "$work/native/"*.mul "$work/"
 (cd "$work/native" && printf '\n' | "$root/build/native/quelvane" >/dev/null)
 echo "not to be touched" >"$work/outside"
-ln -s ../outside "$work/run/verdata.mul.new"
-said="$(cd "$work/run" && "$quelvane_wine" "$build/e2e/quelvane_e2e_driver.exe" --press "$exe")"
-grep -q "box: Done." <<<"$said" && [ "$(cat "$work/outside")" = "not to be touched" ] &&
-    [ "$(ls "$work/run" | tr '\n' ' ')" = "patchdata.mul verdata.mul " ] &&
-    [ ! -L "$work/run/verdata.mul" ] && cmp -s "$work/run/verdata.mul" "$work/native/verdata.mul" ||
-    { echo "planted link: $said; $(ls -l "$work" "$work/run")" >&2; exit 1; }
+for link in ../outside nowhere; do
+    rm -rf "$work/run" && mkdir "$work/run" && cp "$work/"*.mul "$work/run/"
+    ln -s "$link" "$work/run/verdata.mul.new"
+    said="$(cd "$work/run" && "$quelvane_wine" "$build/e2e/quelvane_e2e_driver.exe" --press "$exe")"
+    grep -q "box: Done." <<<"$said" && [ "$(cat "$work/outside")" = "not to be touched" ] &&
+        [ "$(ls "$work/run" | tr '\n' ' ')" = "patchdata.mul verdata.mul " ] &&
+        [ ! -L "$work/run/verdata.mul" ] && cmp -s "$work/run/verdata.mul" "$work/native/verdata.mul" ||
+        { echo "planted link to $link: $said; $(ls -l "$work" "$work/run")" >&2; exit 1; }
+done
 rm -rf "$work"
-echo "e2e: a link planted as the temporary file was removed as a name; the run completed"
+echo "e2e: links planted as the temporary file (to a file, dangling) were removed as names; the run completed"

@@ -458,12 +458,12 @@ class Win32Platform final : public Platform {
     // handle on the name itself (a link is opened as the link, never followed).
     SystemError RemoveStale(DirectoryHandle, std::string_view name) override {
         const std::string path(name);
+        // Under Wine a dangling link shows as nothing: the cover goes over it all the same.
         const DWORD attributes = ::GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            return ::GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : LastError();
+        const bool known = attributes != INVALID_FILE_ATTRIBUTES;
         // A folder of that name is someone's: it refuses the run at once, and stays.
-        if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-            FILE_ATTRIBUTE_DIRECTORY) {
+        if (known && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                         FILE_ATTRIBUTE_DIRECTORY) {
             return kTemporaryIsDirectory;
         }
         HANDLE cover = INVALID_HANDLE_VALUE;
@@ -483,7 +483,7 @@ class Win32Platform final : public Platform {
         if (cover == INVALID_HANDLE_VALUE)
             return error;
         error = RenameOver(cover, path);
-        if (error == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        if (error == ERROR_ACCESS_DENIED && known && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             const HANDLE stale =
                 ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
