@@ -211,16 +211,17 @@ bool PosixRenameWorks() {
     WriteFileBytes("probe.held", Bytes(1, 'h'));
     WriteFileBytes("probe.new", Bytes(1, 'n'));
     const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const HANDLE held = ::CreateFileA("probe.held", GENERIC_READ, all, nullptr, OPEN_EXISTING, 0, 0);
-    const HANDLE renamed = ::CreateFileA("probe.new", DELETE, all, nullptr, OPEN_EXISTING, 0, 0);
+    const HANDLE held = ::CreateFileA("probe.held", GENERIC_READ, all, 0, OPEN_EXISTING, 0, 0);
+    const HANDLE renamed = ::CreateFileA("probe.new", DELETE, all, 0, OPEN_EXISTING, 0, 0);
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + 32 * sizeof(WCHAR));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     const DWORD flags = 0x3;  // replace if exists, POSIX semantics
     std::memcpy(buffer.data(), &flags, sizeof flags);
     info->FileNameLength = 10 * sizeof(WCHAR);
     std::memcpy(info->FileName, L"probe.held", 11 * sizeof(WCHAR));
-    const bool works = ::SetFileInformationByHandle(renamed, static_cast<FILE_INFO_BY_HANDLE_CLASS>(22),
-                                                    info, static_cast<DWORD>(buffer.size())) != 0;
+    const bool works =
+        ::SetFileInformationByHandle(renamed, static_cast<FILE_INFO_BY_HANDLE_CLASS>(22), info,
+                                     static_cast<DWORD>(buffer.size())) != 0;
     ::CloseHandle(renamed);
     ::CloseHandle(held);
     ::DeleteFileA("probe.held");
@@ -261,7 +262,8 @@ class NameTrace {
             for (auto* change = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(buffer); got != 0;
                  change = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(
                      reinterpret_cast<unsigned char*>(change) + change->NextEntryOffset)) {
-                trace->longest_ = std::max(trace->longest_, static_cast<long>(change->FileNameLength / 2));
+                trace->longest_ =
+                    std::max(trace->longest_, static_cast<long>(change->FileNameLength / 2));
                 if (change->NextEntryOffset == 0)
                     break;
             }
@@ -288,23 +290,28 @@ TEST_F(EndToEnd, HoldersLeftoversAndAttributesInADeepFolder) {
     const char* const kHeld = PosixRenameWorks() ? "Done." : "Error writing Verdata.mul";
     std::printf("[ this system ] a holder that shares delete: %s\n", kHeld);
     const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD noDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
     const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     struct Case {
         const char* Name;
-        DWORD Access, Share, HoldMs;  // the holder's, if any
+        DWORD Access, Share, HoldMs;         // the holder's, if any
         std::vector<std::string> Leftovers;  // "name", or "name/" for a folder
-        DWORD Attributes;  // of the target, or of the leftovers when read-only
+        DWORD Attributes;                    // of the target, or of the leftovers when read-only
         const char* Box;
     };
     const Case cases[] = {
-        {"a short hold", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 700, {}, 0, "Done."},
-        {"a long hold", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 6000, {}, 0,
-         "Error opening Verdata.mul"},
+        {"a short hold", GENERIC_READ, noDelete, 700, {}, 0, "Done."},
+        {"a long hold", GENERIC_READ, noDelete, 6000, {}, 0, "Error opening Verdata.mul"},
         {"a holder sharing delete", GENERIC_READ, all, 60000, {}, 0, kHeld},
         {"a holder of the attributes", FILE_READ_ATTRIBUTES, all, 60000, {}, 0, kHeld},
         {"leftovers", 0, 0, 0, {"verdata.mul.new", "verdata.mul.new.gone"}, 0, "Done."},
         {"a read-only leftover", 0, 0, 0, {"verdata.mul.new"}, FILE_ATTRIBUTE_READONLY, "Done."},
-        {"a folder named verdata.mul.new", 0, 0, 0, {"verdata.mul.new/"}, 0,
+        {"a folder named verdata.mul.new",
+         0,
+         0,
+         0,
+         {"verdata.mul.new/"},
+         0,
          "Error writing Verdata.mul"},
         {"hidden and system", 0, 0, 0, {}, hiddenSystem, "Done."},
     };
@@ -336,10 +343,10 @@ TEST_F(EndToEnd, HoldersLeftoversAndAttributesInADeepFolder) {
         }
         WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
         ::GetFileAttributesExA("verdata.mul", GetFileExInfoStandard, &before);
-        const HANDLE holder =
-            c.Access == 0 ? INVALID_HANDLE_VALUE
-                          : ::CreateFileA("verdata.mul", c.Access, c.Share, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE holder = c.Access == 0
+                                  ? INVALID_HANDLE_VALUE
+                                  : ::CreateFileA("verdata.mul", c.Access, c.Share, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_EQ(holder != INVALID_HANDLE_VALUE, c.Access != 0);
         Program program;
         ASSERT_TRUE(program.Started());

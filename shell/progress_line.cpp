@@ -56,15 +56,16 @@ void Draw(std::int64_t written, std::int64_t total) {
     if (widthChanged != 0) {
         widthChanged = 0;
         winsize size{};
-        width = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col
-                                                                                  : 80;
+        width =
+            ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col : 80;
     }
     std::string line = "verdata.mul: ";
     if (flushing) {
         line += Size(total) + " written, flushing to disk";
     } else {
         const long long percent = total > 0 ? written * 100 / total : 100;
-        line += Size(written) + " of " + Size(total) + " written (" + std::to_string(percent) + "%)";
+        line +=
+            Size(written) + " of " + Size(total) + " written (" + std::to_string(percent) + "%)";
     }
     line.resize(std::min(line.size(), width - 1));  // never wrapped, so always erased whole
     std::fprintf(stderr, "\r%s\033[K", line.c_str());

@@ -1,10 +1,10 @@
 // The native build's stand-in for the window, in a terminal.
 //
 // At a terminal it shows "Quelvane [ Go! ]" and reads single keys: Enter presses "Go!", Escape
-// or Ctrl-D closes. Otherwise each line of standard input is one press and the end of input closes. Boxes
-// are single lines (see the POSIX platform). Exit codes are the window's: 0 after a close, the
-// error number after an error stop. For scripts it also runs once without the window (--batch,
-// --dry-run), in a directory of their choosing (-C).
+// or Ctrl-D closes. Otherwise each line of standard input is one press and the end of input
+// closes. Boxes are single lines (see the POSIX platform). Exit codes are the window's: 0 after a
+// close, the error number after an error stop. For scripts it also runs once without the window
+// (--batch, --dry-run), in a directory of their choosing (-C).
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,8 +44,8 @@ void OnStop(int) {
     const int saved = errno;
     if (inKeyMode != 0)
         SetModes(savedModes);
-    struct sigaction stop {
-    }, previous{};
+    struct sigaction stop {};
+    struct sigaction previous {};
     stop.sa_handler = SIG_DFL;
     ::sigaction(SIGTSTP, &stop, &previous);
     sigset_t only{};
