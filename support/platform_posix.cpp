@@ -59,6 +59,16 @@ bool ReadLink(int directory, const char* name, std::string* target) {
     }
 }
 
+// Locks `descriptor` as Flocked does and keeps it as the lock, or closes it.
+SystemError KeptLocked(int descriptor, bool exclusive, LockHandle* lock) {
+    const SystemError error = Flocked(descriptor, exclusive);
+    if (error == 0)
+        *lock = Handle(descriptor);  // a descriptor, encoded as the files' are
+    else
+        ::close(descriptor);
+    return error;
+}
+
 // Gives `file` the extended attributes of `model`, POSIX access-control lists among them
 // (system.posix_acl_access), as far as the process may set each and the file system holds it;
 // one it may not is left out, as an owner it may not give is.
@@ -155,25 +165,15 @@ class PosixPlatform final : public Platform {
             ::openat(At(place.Directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (directory < 0)
             return LastError();
-        SystemError error = Flocked(directory, exclusive);
-        if (error == 0 || error == kRunInProgress) {
-            if (error == 0)
-                *lock = Handle(directory);
-            else
-                ::close(directory);
+        const SystemError error = KeptLocked(directory, exclusive, lock);
+        if (error == 0 || error == kRunInProgress)
             return error;
-        }
-        ::close(directory);
         const int file =
             ::openat(At(place.Directory), place.Name.c_str(),
                      (exclusive ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (file < 0)
             return errno == ENOENT || errno == ELOOP ? 0 : LastError();  // the open will tell
-        if ((error = Flocked(file, exclusive)) == 0)
-            *lock = Handle(file);
-        else
-            ::close(file);
-        return error;
+        return KeptLocked(file, exclusive, lock);
     }
 
     void Unlock(LockHandle lock) override {

@@ -117,13 +117,16 @@ bool RenameOpenFile(HANDLE file, const std::string& name, DWORD flags) {
 
 // Renames `file` over `name` the best way the system has: the POSIX-semantics rename, which
 // replaces a name that others hold open with delete sharing (they keep the old file) and a
-// read-only one; where the system lacks the read-only flag, without it; where it lacks the call,
-// the classic rename, which refuses a name held open and, on Windows, a read-only one.
-SystemError RenameOver(HANDLE file, const std::string& name) {
+// read-only one; where the system lacks the read-only flag, without it; where it lacks the call
+// and `classic` allows, the classic rename, which refuses a name held open and, on Windows, a
+// read-only one. An error that Unsupported() names means no way was left.
+SystemError RenameOver(HANDLE file, const std::string& name, bool classic) {
     SystemError error = 0;
     for (const DWORD flags :
          {kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly,
           kRenameReplaceIfExists | kRenamePosixSemantics, DWORD{0}}) {
+        if (flags == 0 && !classic)
+            break;
         error = Retried([&] { return RenameOpenFile(file, name, flags); }, Passing);
         if (!Unsupported(error))
             return error;
@@ -413,14 +416,7 @@ class Win32Platform final : public Platform {
     SystemError Replace(DirectoryHandle, FileHandle file, std::string_view replacement,
                         std::string_view target) override {
         const std::string from(replacement), to(target);
-        SystemError error = 0;
-        for (const DWORD flags :
-             {kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly,
-              kRenameReplaceIfExists | kRenamePosixSemantics}) {
-            error = Retried([&] { return RenameOpenFile(Win(file), to, flags); }, Passing);
-            if (!Unsupported(error))
-                break;
-        }
+        const SystemError error = RenameOver(Win(file), to, false);
         if (error == 0) {
             const SystemError flushed = ::FlushFileBuffers(Win(file)) == 0 ? LastError() : 0;
             const SystemError closed = ::CloseHandle(Win(file)) == 0 ? LastError() : 0;
@@ -482,7 +478,7 @@ class Win32Platform final : public Platform {
         }
         if (cover == INVALID_HANDLE_VALUE)
             return error;
-        error = RenameOver(cover, path);
+        error = RenameOver(cover, path, true);
         if (error == ERROR_ACCESS_DENIED && known && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             const HANDLE stale =
                 ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
@@ -494,7 +490,7 @@ class Win32Platform final : public Platform {
             if (stale != INVALID_HANDLE_VALUE &&
                 ::SetFileInformationByHandle(stale, FileBasicInfo, &basic, sizeof basic) != 0) {
                 ::CloseHandle(stale);
-                error = RenameOver(cover, path);
+                error = RenameOver(cover, path, true);
             } else if (stale != INVALID_HANDLE_VALUE) {
                 ::CloseHandle(stale);
             }
