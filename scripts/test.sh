@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: native, sanitizers, the Windows release and its checks,
 # the Windows tests under Wine, the end-to-end tests through the real window under Wine and Xvfb,
-# valgrind, the kill test, fuzzing, and the tests' share of the code.
+# valgrind, fuzzing, and the tests' share of the code.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -44,9 +44,6 @@ fi
 
 step "valgrind: one real run of the native binary"
 scripts/valgrind-run.sh build/native/quelvane build/native/bench/quelvane-workload
-
-step "kill test: SIGKILL during the write never leaves a broken target"
-tests/kill_test.sh build/native/quelvane build/native/bench/quelvane-workload
 
 if command -v clang++ >/dev/null; then
     step "fuzz: the whole run on random pairs, ${QUELVANE_FUZZ_SECONDS:-60} s"
