@@ -30,6 +30,13 @@ constexpr std::int64_t kJoinReadsWithin = 8 * 1024;
 // Bounds the bookkeeping of one gathered batch, however short its ranges.
 constexpr std::size_t kMaxGatheredRanges = 8192;
 
+// One range of bytes to copy: `Length` bytes at `Offset` of `Source`.
+struct CopyRange {
+    const SourceFile* Source = nullptr;
+    std::int64_t Offset = 0;
+    std::int64_t Length = 0;
+};
+
 class Copier {
   public:
     // `written` bytes of the `total` of the new file are in it already (the head and index).
@@ -63,7 +70,7 @@ class Copier {
 
     static std::unique_ptr<unsigned char[]>& Allocated(std::unique_ptr<unsigned char[]>& buffer) {
         if (!buffer)
-            buffer = std::make_unique<unsigned char[]>(kBufferSize);
+            buffer = std::make_unique_for_overwrite<unsigned char[]>(kBufferSize);
         return buffer;
     }
 
@@ -170,26 +177,25 @@ class Copier {
 
 }  // namespace
 
-std::vector<CopyRange> PlanCopyRanges(const EntryTable& table) {
-    std::vector<CopyRange> ranges;
+void CopyBlocks(const EntryTable& table, FileHandle target, std::int64_t written,
+                std::int64_t total) {
+    // Ranges are made as the table is walked, not listed first: a list of 65535 would cost
+    // memory and page faults for nothing.
+    Copier copier(target, written, total);
+    CopyRange range;
     for (const TableEntry& row : table.Entries) {
         if (!row.Entry.HasData() || row.Block.Length == 0)
             continue;
         const DataBlock& block = row.Block;
-        if (!ranges.empty() && ranges.back().Source == block.Source &&
-            ranges.back().Offset + ranges.back().Length == block.Offset) {
-            ranges.back().Length += block.Length;
-        } else {
-            ranges.push_back({block.Source, block.Offset, block.Length});
+        if (range.Source == block.Source && range.Offset + range.Length == block.Offset) {
+            range.Length += block.Length;
+            continue;
         }
+        if (range.Length != 0)
+            copier.Copy(range);
+        range = {block.Source, block.Offset, block.Length};
     }
-    return ranges;
-}
-
-void CopyBlocks(const EntryTable& table, FileHandle target, std::int64_t written,
-                std::int64_t total) {
-    Copier copier(target, written, total);
-    for (const CopyRange& range : PlanCopyRanges(table))
+    if (range.Length != 0)
         copier.Copy(range);
     copier.Finish();
 }

@@ -1,8 +1,6 @@
 // Copying the blocks of a table into the file being written, straight from their source files.
 #pragma once
 
-#include <vector>
-
 #include "engine/entry_table.h"
 
 namespace quelvane {
@@ -14,16 +12,5 @@ namespace quelvane {
 // `written` (the head and index before the blocks) of `total`. Any failure ends in the error stop.
 void CopyBlocks(const EntryTable& table, FileHandle target, std::int64_t written,
                 std::int64_t total);
-
-// One range of bytes to copy: `Length` bytes at `Offset` of `Source`.
-struct CopyRange {
-    const SourceFile* Source = nullptr;
-    std::int64_t Offset = 0;
-    std::int64_t Length = 0;
-    friend bool operator==(const CopyRange&, const CopyRange&) = default;
-};
-
-// The table's blocks as ranges, neighbours in one source joined.
-std::vector<CopyRange> PlanCopyRanges(const EntryTable& table);
 
 }  // namespace quelvane

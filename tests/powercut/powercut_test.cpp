@@ -132,10 +132,9 @@ bool Record(const std::string& scratch, const FileSystem& system,
         ::usleep(10000);
     const std::string loop = Output("losetup -f --show " + fuse + "/disk");
     const int control = ::open((fuse + "/control").c_str(), O_WRONLY | O_CLOEXEC);
-    const bool ready =
-        !loop.empty() && control >= 0 &&
-        std::system((std::string(system.Make) + " " + loop).c_str()) == 0 &&
-        ::mount(loop.c_str(), root.c_str(), system.Name, 0, system.Options) == 0;
+    const bool ready = !loop.empty() && control >= 0 &&
+                       std::system((std::string(system.Make) + " " + loop).c_str()) == 0 &&
+                       ::mount(loop.c_str(), root.c_str(), system.Name, 0, system.Options) == 0;
     if (ready) {
         fs::current_path(root);
         work(control);
@@ -228,8 +227,10 @@ std::string Found(const std::string& root, const Bytes& old, const Bytes& patche
     const Bytes content = ReadFileBytes(root + "/verdata.mul");
     char text[96];
     std::snprintf(text, sizeof text, "%s (%zu bytes), mode %o, owner %u:%u",
-                  content == old ? "old" : content == patched ? "new" : "other", content.size(),
-                  status.st_mode & 07777, status.st_uid, status.st_gid);
+                  content == old       ? "old"
+                  : content == patched ? "new"
+                                       : "other",
+                  content.size(), status.st_mode & 07777, status.st_uid, status.st_gid);
     return text;
 }
 
@@ -308,8 +309,8 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
         }
         ++outcome.Prefixes;
         if (found != fresh && (mark == "returned" || found != old))
-            outcome.Failure = "prefix " + std::to_string(outcome.Prefixes) + " after '" + mark +
-                              "': " + found;
+            outcome.Failure =
+                "prefix " + std::to_string(outcome.Prefixes) + " after '" + mark + "': " + found;
     }
     ::close(device);
     ::close(file);
