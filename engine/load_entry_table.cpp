@@ -1,5 +1,6 @@
 #include "engine/load_entry_table.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,36 +27,18 @@ Complaint CheckEntryCount(std::int32_t count) {
     return {};
 }
 
-// The kept records of the index, in order, with the no-data markers already normalised.
-struct KeptRecord {
-    IndexEntry Entry;
-    std::int32_t Record = 0;  // the record's number in the file's index, for messages
-};
-
-std::vector<KeptRecord> ParseIndex(const std::vector<unsigned char>& index, std::int32_t count) {
-    std::vector<KeptRecord> kept;
-    kept.reserve(static_cast<std::size_t>(count));
-    for (std::int32_t record = 0; record < count; ++record) {
-        const unsigned char* bytes = index.data() + static_cast<std::size_t>(record) * 20;
-        IndexEntry entry{ReadInt32(bytes), ReadInt32(bytes + 4), ReadInt32(bytes + 8),
-                         ReadInt32(bytes + 12), ReadUint32(bytes + 16)};
-        if (entry.FileId > MaxFileId)
-            continue;  // dropped, with its data
-        kept.push_back({entry, record});
-    }
-    return kept;
-}
+// The index is read in slices of this many records, each parsed straight into the table: neither
+// a copy of the whole index nor a list of its records is ever held beside the table.
+constexpr std::int32_t kSliceRecords = 4096;
 
 // "verdata.mul: entry 3 (FileId 1, BlockId 2): its block ends past the end of the file (offset
 // 40, length 50, file 84 bytes)": made only for a stop, never for a block that is fine.
-std::string BlockDetail(const std::string& name, const KeptRecord& record, const char* what,
-                        std::int64_t fileSize) {
-    const IndexEntry& entry = record.Entry;
-    return name + ": entry " + std::to_string(record.Record) + " (FileId " +
-           std::to_string(entry.FileId) + ", BlockId " + std::to_string(entry.BlockId) +
-           "): its block " + what + " of the file (offset " + std::to_string(entry.Offset) +
-           ", length " + std::to_string(entry.Length) + ", file " + std::to_string(fileSize) +
-           " bytes)";
+std::string BlockDetail(const std::string& name, std::int32_t record, const IndexEntry& entry,
+                        const char* what, std::int64_t fileSize) {
+    return name + ": entry " + std::to_string(record) + " (FileId " + std::to_string(entry.FileId) +
+           ", BlockId " + std::to_string(entry.BlockId) + "): its block " + what +
+           " of the file (offset " + std::to_string(entry.Offset) + ", length " +
+           std::to_string(entry.Length) + ", file " + std::to_string(fileSize) + " bytes)";
 }
 
 bool IsNoDataMarker(const IndexEntry& entry) {
@@ -118,16 +101,27 @@ bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
                       fileBytes);
         ErrorStop(kErrorShortRead, kLocationReadIndex);
     }
-    std::vector<unsigned char> index(static_cast<std::size_t>(indexSize));
-    CheckedRead(handle, index.data(), static_cast<std::uint32_t>(indexSize), kLocationReadIndex);
+    std::vector<unsigned char> slice(
+        static_cast<std::size_t>(kIndexEntrySize * std::min(count, kSliceRecords)));
+    table.Entries.reserve(static_cast<std::size_t>(count));
 
     // The blocks come up in index order. Each is checked where a read of it would fail, but not
-    // read: the writer copies it straight from this file later.
-    std::vector<KeptRecord> kept = ParseIndex(index, count);
-    table.LeftOut = static_cast<std::size_t>(count) - kept.size();
-    table.Entries.reserve(kept.size());
-    for (KeptRecord& record : kept) {
-        IndexEntry& entry = record.Entry;
+    // read: the writer copies it straight from this file later. Records with a FileId above
+    // MaxFileId are dropped, with their data.
+    for (std::int32_t record = 0; record < count; ++record) {
+        const std::int32_t inSlice = record % kSliceRecords;
+        if (inSlice == 0) {
+            const std::int32_t records = std::min(count - record, kSliceRecords);
+            CheckedRead(handle, slice.data(), static_cast<std::uint32_t>(kIndexEntrySize * records),
+                        kLocationReadIndex);
+        }
+        const unsigned char* bytes = slice.data() + kIndexEntrySize * inSlice;
+        IndexEntry entry{ReadInt32(bytes), ReadInt32(bytes + 4), ReadInt32(bytes + 8),
+                         ReadInt32(bytes + 12), ReadUint32(bytes + 16)};
+        if (entry.FileId > MaxFileId) {
+            ++table.LeftOut;
+            continue;
+        }
         if (IsNoDataMarker(entry)) {
             entry.Offset = kNoDataOffset;
             entry.Length = 0;
@@ -135,19 +129,20 @@ bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
             continue;
         }
         if (entry.Length < -1) {
-            return refuse("entry " + std::to_string(record.Record) + " (FileId " +
+            return refuse("entry " + std::to_string(record) + " (FileId " +
                           std::to_string(entry.FileId) + ", BlockId " +
                           std::to_string(entry.BlockId) + ") has length " +
                           std::to_string(entry.Length) + ", below -1");
         }
         // A negative position is refused by the system itself, with its own error number.
         if (entry.Offset < 0) {
-            SetStopDetail(BlockDetail(name, record, "starts before the start", source->Size));
+            SetStopDetail(
+                BlockDetail(name, record, entry, "starts before the start", source->Size));
             CheckedSeek(handle, entry.Offset, kLocationSeekBlock);
         }
         if (entry.Offset < 0 ||
             static_cast<std::int64_t>(entry.Offset) + entry.Length > source->Size) {
-            SetStopDetail(BlockDetail(name, record, "ends past the end", source->Size));
+            SetStopDetail(BlockDetail(name, record, entry, "ends past the end", source->Size));
             ErrorStop(kErrorShortRead, kLocationBlockBounds);
         }
         table.Entries.push_back({entry, DataBlock{source.get(), entry.Offset, entry.Length}});

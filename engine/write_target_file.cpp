@@ -1,5 +1,6 @@
 #include "engine/write_target_file.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -33,22 +34,33 @@ std::string CheckLimits(const EntryTable& table) {
     return {};
 }
 
-// The head and the whole index, as they go into the file in one write.
-std::vector<unsigned char> EncodeHeadAndIndex(const EntryTable& table) {
-    std::vector<unsigned char> bytes(
-        static_cast<std::size_t>(kHeadSize + kIndexEntrySize * table.Count()));
-    WriteInt32(bytes.data(), static_cast<std::int32_t>(table.Count()));
-    unsigned char* out = bytes.data() + kHeadSize;
+// Writes the head and the whole index through a buffer of a few thousand records, so that the
+// index of a large table is never held whole beside the table. Returns the bytes written.
+std::int64_t WriteHeadAndIndex(const EntryTable& table, FileHandle file) {
+    constexpr std::size_t kSliceRecords = 4096;
+    std::vector<unsigned char> slice(static_cast<std::size_t>(
+        kHeadSize +
+        kIndexEntrySize * static_cast<std::int64_t>(std::min(table.Count(), kSliceRecords))));
+    WriteInt32(slice.data(), static_cast<std::int32_t>(table.Count()));
+    std::size_t used = kHeadSize;
+    std::int64_t written = 0;
     for (const TableEntry& row : table.Entries) {
+        if (used + kIndexEntrySize > slice.size()) {
+            CheckedWrite(file, slice.data(), static_cast<std::uint32_t>(used), kLocationWriteIndex);
+            written += static_cast<std::int64_t>(used);
+            used = 0;
+        }
         const IndexEntry& entry = row.Entry;
+        unsigned char* out = slice.data() + used;
         WriteInt32(out, entry.FileId);
         WriteInt32(out + 4, entry.BlockId);
         WriteInt32(out + 8, entry.Offset);
         WriteInt32(out + 12, entry.Length);
         WriteUint32(out + 16, entry.Extra);
-        out += kIndexEntrySize;
+        used += kIndexEntrySize;
     }
-    return bytes;
+    CheckedWrite(file, slice.data(), static_cast<std::uint32_t>(used), kLocationWriteIndex);
+    return written + static_cast<std::int64_t>(used);
 }
 
 bool Refuse(EntryTable& target, EntryTable& patch, std::string_view text, SystemError reason = 0) {
@@ -107,10 +119,7 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
 
     const std::int64_t total = WrittenFileSize(target);
     ReportProgress(0, total);
-    const std::vector<unsigned char> headAndIndex = EncodeHeadAndIndex(target);
-    CheckedWrite(file, headAndIndex.data(), static_cast<std::uint32_t>(headAndIndex.size()),
-                 kLocationWriteIndex);
-    const auto written = static_cast<std::int64_t>(headAndIndex.size());
+    const std::int64_t written = WriteHeadAndIndex(target, file);
     ReportProgress(written, total);
     CopyBlocks(target, file, written, total);
     ReportProgressFlushing(total);
