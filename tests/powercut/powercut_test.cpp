@@ -28,10 +28,9 @@ namespace fs = std::filesystem;
 constexpr std::size_t kDiskBytes = 32 << 20;
 
 // The recording disk: a FUSE file system, served by a child process, with one in-memory image,
-// "disk", and a file "control". Every write to the disk (offset and bytes), every flush of it (a
-// loop device passes its flushes down as fsync) and every text written to "control" (a mark) is
-// appended to the log in the order it arrived: 'W', 'F' or 'M', a 64-bit offset, a 32-bit
-// length, then that many bytes.
+// "disk". Every write to it (offset and bytes) and every flush of it (a loop device passes its
+// flushes down as fsync) is appended to the log as it arrives, as are the test's marks: 'W', 'F'
+// or 'M', a 64-bit offset, a 32-bit length, then that many bytes.
 namespace recorder {
 std::string disk;
 int log = -1;
@@ -55,31 +54,26 @@ bool IsDisk(const char* path) {
     operations.getattr = [](const char* path, struct stat* status, fuse_file_info*) {
         *status = {};
         status->st_mode = std::strcmp(path, "/") == 0 ? S_IFDIR | 0755 : S_IFREG | 0600;
-        status->st_size = IsDisk(path) ? static_cast<off_t>(disk.size()) : 0;
-        const bool known = IsDisk(path) || std::strcmp(path, "/control") == 0;
-        return known || S_ISDIR(status->st_mode) ? 0 : -ENOENT;
+        status->st_size = static_cast<off_t>(disk.size());
+        return IsDisk(path) || S_ISDIR(status->st_mode) ? 0 : -ENOENT;
     };
     operations.open = [](const char*, fuse_file_info* info) {
         info->direct_io = 1;  // no page cache between the loop device and the log
         return 0;
     };
-    operations.read = [](const char* path, char* buffer, size_t size, off_t at, fuse_file_info*) {
+    operations.read = [](const char*, char* buffer, size_t size, off_t at, fuse_file_info*) {
         const std::size_t from = std::min(static_cast<std::size_t>(at), disk.size());
-        const std::size_t count = IsDisk(path) ? std::min(size, disk.size() - from) : 0;
+        const std::size_t count = std::min(size, disk.size() - from);
         std::memcpy(buffer, disk.data() + from, count);
         return static_cast<int>(count);
     };
-    operations.write = [](const char* path, const char* bytes, size_t size, off_t at,
-                          fuse_file_info*) {
-        if (IsDisk(path))
-            disk.replace(static_cast<std::size_t>(at), size, bytes, size);
-        Append(IsDisk(path) ? 'W' : 'M', IsDisk(path) ? static_cast<std::uint64_t>(at) : 0, bytes,
-               static_cast<std::uint32_t>(size));
+    operations.write = [](const char*, const char* bytes, size_t size, off_t at, fuse_file_info*) {
+        disk.replace(static_cast<std::size_t>(at), size, bytes, size);
+        Append('W', static_cast<std::uint64_t>(at), bytes, static_cast<std::uint32_t>(size));
         return static_cast<int>(size);
     };
-    operations.fsync = [](const char* path, int, fuse_file_info*) {
-        if (IsDisk(path))
-            Append('F', 0, nullptr, 0);
+    operations.fsync = [](const char*, int, fuse_file_info*) {
+        Append('F', 0, nullptr, 0);
         return 0;
     };
     operations.truncate = [](const char*, off_t, fuse_file_info*) { return 0; };
@@ -114,11 +108,10 @@ std::string Missing() {
     return Output("losetup -f 2>/dev/null").empty() ? "there is no free loop device" : "";
 }
 
-// Makes `system` on a loop device over a fresh recording disk, and calls `work` in its root with
-// the control file, for marks. The log is then complete in `scratch`/log. False when the disk
-// could not be made.
+// Makes `system` on a loop device over a fresh recording disk, and calls `work` in its root. The
+// log is then complete in `scratch`/log. False when the disk could not be made.
 bool Record(const std::string& scratch, const FileSystem& system,
-            const std::function<void(int control)>& work) {
+            const std::function<void()>& work) {
     const std::string fuse = scratch + "/fuse", root = scratch + "/fs";
     fs::create_directories(fuse);
     fs::create_directories(root);
@@ -128,17 +121,17 @@ bool Record(const std::string& scratch, const FileSystem& system,
     for (int tries = 0; tries < 500 && !fs::exists(fuse + "/disk"); ++tries)
         ::usleep(10000);
     const std::string loop = Output("losetup -f --show " + fuse + "/disk");
-    const int control = ::open((fuse + "/control").c_str(), O_WRONLY | O_CLOEXEC);
-    const bool ready = !loop.empty() && control >= 0 &&
+    recorder::log = ::open((scratch + "/log").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    const bool ready = !loop.empty() &&
                        std::system((std::string(system.Make) + " " + loop).c_str()) == 0 &&
                        ::mount(loop.c_str(), root.c_str(), system.Name, 0, system.Options) == 0;
     if (ready) {
         fs::current_path(root);
-        work(control);
+        work();
         fs::current_path(scratch);
         ::umount2(root.c_str(), 0);
     }
-    ::close(control);
+    ::close(recorder::log);
     std::system(("losetup -d '" + loop + "' 2>/dev/null; fusermount3 -u " + fuse).c_str());
     ::waitpid(recorder, nullptr, 0);
     return ready;
@@ -239,9 +232,10 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
     bool completed = false;
     TestPlatform().Press(completed);
     const Bytes patched = ReadFileBytes("verdata.mul");
-    const bool recorded = Record(scratch.Path(), system, [&](int control) {
-        const auto mark = [control](const std::string& text) {
-            (void)!::write(control, text.data(), text.size());
+    const bool recorded = Record(scratch.Path(), system, [&] {
+        // Marks go into the log beside what has reached the disk by then.
+        const auto mark = [](const std::string& text) {
+            recorder::Append('M', 0, text.data(), static_cast<std::uint32_t>(text.size()));
         };
         WriteFileBytes("verdata.mul", target);
         WriteFileBytes("patchdata.mul", patch);
