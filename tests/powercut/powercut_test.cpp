@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 
 #include "tests/test_files.h"
@@ -133,6 +134,7 @@ bool Record(const std::string& scratch, const FileSystem& system,
     }
     ::close(recorder::log);
     std::system(("losetup -d '" + loop + "' 2>/dev/null; fusermount3 -u " + fuse).c_str());
+    ::kill(recorder, SIGTERM);  // gone already once unmounted; never waited for forever
     ::waitpid(recorder, nullptr, 0);
     return ready;
 }
