@@ -277,7 +277,7 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
         std::memcpy(&offset, &log[at + 1], 8);
         std::memcpy(&length, &log[at + 9], 4);
         const char type = static_cast<char>(log[at]);
-        const unsigned char* bytes = &log[at + 13];
+        const unsigned char* bytes = log.data() + at + 13;
         at += 13 + length;
         if (type == 'M')
             mark.assign(bytes, bytes + length);  // "start", "before <operation>", "returned"
