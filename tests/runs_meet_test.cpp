@@ -67,8 +67,9 @@ TEST(RunsMeet, ASecondRunIsRefusedAtOnceASignalEndsTheFirstCleanly) {
     }
 }
 
-// At a terminal: Ctrl-C while the window as text waits for a key leaves the terminal as it was,
-// and Ctrl-D closes it; a run's progress line is erased by a signal as by its end.
+// At a terminal: Ctrl-C while the window as text waits for a key leaves the terminal as it was;
+// a run's progress line is erased by a signal as by its end; Ctrl-Z under a shell gives the
+// shell its terminal back while stopped, fg the key mode again, and Ctrl-D then closes.
 TEST(RunsMeet, AtATerminalSignalsPutTheTerminalBack) {
     TempDirectory directory;
     fs::create_directories("work");
@@ -112,13 +113,22 @@ TEST(RunsMeet, AtATerminalSignalsPutTheTerminalBack) {
         EXPECT_FALSE(fs::exists(work + "/verdata.mul.new"));
     }
     {
-        SCOPED_TRACE("Ctrl-D while a key is awaited");
-        Terminal closing(work, {QUELVANE_BINARY});
-        ASSERT_TRUE(
-            closing.Until([&] { return closing.Shows("Esc: close") && !closing.Cooked(); }));
-        closing.Type("\x04");
-        EXPECT_EQ(closing.Wait(), 0) << "Ctrl-D closes";
-        EXPECT_TRUE(closing.Cooked());
+        SCOPED_TRACE("Ctrl-Z and fg under a shell, then Ctrl-D");
+        ::setenv("PS1", "shell$ ", 1);
+        Terminal shell(work, {"/bin/bash", "--norc", "--noprofile", "--noediting", "-i"});
+        ::unsetenv("PS1");
+        ASSERT_TRUE(shell.Until([&] { return shell.Shows("shell$ "); }));
+        shell.Type(std::string(QUELVANE_BINARY) + "\n");
+        ASSERT_TRUE(shell.Until([&] { return shell.Shows("Esc: close") && !shell.Cooked(); }));
+        shell.Type("\x1a");
+        EXPECT_TRUE(shell.Until([&] { return shell.Shows("Stopped") && shell.Cooked(); }))
+            << shell.Shown();
+        shell.Type("fg\n");
+        EXPECT_TRUE(shell.Until([&] { return !shell.Cooked(); })) << "no key mode after fg";
+        shell.Type("\x04");
+        EXPECT_TRUE(shell.Until([&] { return shell.Cooked(); }));
+        shell.Type("echo closed $?\n");  // Ctrl-D closes, as Escape does
+        EXPECT_TRUE(shell.Until([&] { return shell.Shows("closed 0"); })) << shell.Shown();
     }
 }
 

@@ -1,8 +1,7 @@
-// Power cuts, replayed: the real write runs on ext4 and XFS over a loop device on a recording
-// disk, which logs every block write and flush that reaches it; then every prefix of that log is
-// mounted as the disk would hold it after a cut there (the kernel's journal recovery runs), and
-// verdata.mul must be exactly the old file or exactly the new one, with its mode and owner, and
-// the new one once the run has returned. Seeded faults in the write's order must each be caught.
+// Power cuts, replayed: the real write runs on ext4 and XFS on a recording disk that logs every
+// block write and flush; every prefix of the log is mounted as the disk would hold it after a cut
+// there, and verdata.mul must be exactly the old file or the new one, with its mode and owner (the
+// new one once the run has returned). Seeded faults in the write's order must each be caught.
 #define FUSE_USE_VERSION 35
 #include <fcntl.h>
 #include <fuse3/fuse.h>
@@ -100,14 +99,6 @@ struct FileSystem {
 };
 const FileSystem kExt4{"ext4", "mkfs.ext4 -q -F", "data=ordered,noauto_da_alloc"};
 const FileSystem kXfs{"xfs", "TEST_DIR=1 TEST_DEV=1 QA_CHECK_FS=1 mkfs.xfs -q -f", "nouuid"};
-
-// What keeps the test from running here, or empty. (The tools it needs are among the project's
-// dependencies: where one is missing, the test fails.)
-std::string Missing() {
-    if (::geteuid() != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
-        return "it needs root and /dev/fuse";
-    return Output("losetup -f 2>/dev/null").empty() ? "there is no free loop device" : "";
-}
 
 // Makes `system` on a loop device over a fresh recording disk, and calls `work` in its root. The
 // log is then complete in `scratch`/log. False when the disk could not be made.
@@ -311,8 +302,9 @@ std::string CaseName(const FileSystem& system, bool eager, const char* workload)
 // Every case leaves the old file or the new one at every prefix; each fault in the write's order
 // is caught on at least one file system and schedule.
 TEST(PowerCut, EveryPrefixLeavesTheOldFileOrTheNewAndEveryFaultInTheOrderIsCaught) {
-    if (const std::string missing = Missing(); !missing.empty())
-        GTEST_SKIP() << "the power-cut test cannot run here: " << missing;
+    // The tools it needs are among the project's dependencies: where one is missing, it fails.
+    if (::geteuid() != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0 || Output("losetup -f").empty())
+        GTEST_SKIP() << "the power-cut test needs root, /dev/fuse and a free loop device";
     for (const FileSystem* system : {&kExt4, &kXfs}) {
         for (const bool eager : {false, true}) {
             for (const Workload& workload : kWorkloads) {
