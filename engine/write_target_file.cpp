@@ -9,6 +9,7 @@
 #include "engine/little_endian.h"
 #include "engine/merge_patch.h"
 #include "support/boxes.h"
+#include "support/commit_point.h"
 #include "support/error_stop.h"
 #include "support/io_check.h"
 #include "support/locations.h"
@@ -81,10 +82,15 @@ void Abandon(FileHandle file, const FinalPlace& temporary) {
 
 }  // namespace
 
-bool LayOutTarget(EntryTable& target, EntryTable& patch, MergeCounts* counts) {
+bool LayOutTarget(EntryTable& target, EntryTable& patch, MergeCounts* counts,
+                  std::size_t* resultEntries, std::int64_t* resultBytes) {
     const MergeCounts merged = MergePatch(target, patch);
     if (counts != nullptr)
         *counts = merged;
+    if (resultEntries != nullptr)
+        *resultEntries = target.Count();
+    if (resultBytes != nullptr)
+        *resultBytes = WrittenFileSize(target);
     if (const std::string limit = CheckLimits(target); !limit.empty()) {
         return Refuse(target, patch, std::string(kWriteErrorText) + ": " + limit);
     }
@@ -92,7 +98,8 @@ bool LayOutTarget(EntryTable& target, EntryTable& patch, MergeCounts* counts) {
     return true;
 }
 
-bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace& place) {
+bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace& place,
+                        ReplaceStage* afterReplace, SystemError* afterReplaceError) {
     // The target's own file, loaded first and still open: the new file takes its attributes.
     const FileHandle model = target.Sources.empty() ? kNoFile : target.Sources.front()->Handle;
 
@@ -106,6 +113,7 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     FileHandle file = Os().CreateNew(temporary.Directory, temporary.Name, model, &error);
     if (file == kNoFile && error == kNameTaken &&
         (error = Os().RemoveStale(temporary.Directory, temporary.Name)) == 0) {
+        ShowNotice(Notice::StaleRemoved, temporary.Name);
         file = Os().CreateNew(temporary.Directory, temporary.Name, model, &error);
     }
     if (file == kNoFile)
@@ -137,15 +145,33 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     ReleaseTable(patch);
     ReleaseTable(target);
     RemoveOnErrorStop(kNoFile, temporary.Directory, temporary.Name);
-    if ((error = Os().Replace(place.Directory, file, temporary.Name, place.Name)) != 0) {
+    // The rename is the commit point: a terminating signal waits until it is known whether it
+    // took place, so that the signal either finds the old file and a temporary file to remove,
+    // or the new file and a completed run.
+    ReplaceStage stage = ReplaceStage::NotReplaced;
+    HoldSignalsForCommit();
+    error = Os().Replace(place.Directory, file, temporary.Name, place.Name, &stage);
+    if (stage != ReplaceStage::NotReplaced)
+        ForgetRemoveOnErrorStop();  // the name is the target's now: never removed
+    ReleaseSignalsAfterCommit(stage != ReplaceStage::NotReplaced);
+    ReportProgressEnded();
+    if (stage == ReplaceStage::NotReplaced) {
         Abandon(kNoFile, temporary);
-        ReportProgressEnded();
         ShowErrorBox(kWriteErrorText, error);
         return false;
     }
-    ForgetRemoveOnErrorStop();
-    ReportProgressEnded();
+    if (afterReplace != nullptr)
+        *afterReplace = stage;
+    if (afterReplaceError != nullptr)
+        *afterReplaceError = error;
     return true;
+}
+
+std::string UnconfirmedText(ReplaceStage stage) {
+    const char* step = stage == ReplaceStage::FlushingDirectory ? "flushing the directory"
+                       : stage == ReplaceStage::FlushingFile    ? "flushing it to disk"
+                                                                : "closing it";
+    return std::string(kTargetFileName) + " was replaced, but " + step + " failed";
 }
 
 bool WriteTargetFile(EntryTable& target, EntryTable& patch, const FinalPlace& place) {

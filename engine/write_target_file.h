@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "engine/entry_table.h"
@@ -25,14 +26,27 @@ inline constexpr std::string_view kWriteErrorText = "Error writing Verdata.mul";
 // the format's limits, the temporary file cannot be created, the name at `place` no longer stands
 // for the file that was loaded, or the replace is refused; the target is then unchanged and no
 // temporary file is left. Any other failure ends in the error stop, which removes the temporary
-// file first.
+// file first. Once the rename has happened nothing reports the target as unchanged: the
+// terminating signals are held across it (see commit_point.h), and a failure after it is told
+// to the caller as such. A stale temporary file that the write removes is named (ShowNotice).
 bool WriteTargetFile(EntryTable& target, EntryTable& patch, const FinalPlace& place);
 
 // The two halves of WriteTargetFile, for a run that stops before the write (a dry run):
-// LayOutTarget merges (telling `counts`, when not null), checks the limits and lays out the
-// offsets; it returns false after the limit's box, with both tables released. WriteLaidOutTarget
-// does the rest. The boxes carry the system's reason where there is one.
-bool LayOutTarget(EntryTable& target, EntryTable& patch, MergeCounts* counts);
-bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace& place);
+// LayOutTarget merges, checks the limits and lays out the offsets, telling (where not null) the
+// merge's counts and the result's entries and bytes, a result over the limits included; it
+// returns false after the limit's box, with both tables released. WriteLaidOutTarget does the
+// rest. The boxes carry the system's reason where there is one.
+bool LayOutTarget(EntryTable& target, EntryTable& patch, MergeCounts* counts,
+                  std::size_t* resultEntries = nullptr, std::int64_t* resultBytes = nullptr);
+// `afterReplace`, when not null, is told how far the replace came: a stage other than Done means
+// the target was replaced (the result is true) but a step after the rename failed, with the
+// system's reason in `afterReplaceError`. No box is shown for that: the caller reports it.
+bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace& place,
+                        ReplaceStage* afterReplace = nullptr,
+                        SystemError* afterReplaceError = nullptr);
+
+// "verdata.mul was replaced, but flushing the directory failed": what a replace that took place
+// could not confirm.
+std::string UnconfirmedText(ReplaceStage stage);
 
 }  // namespace quelvane

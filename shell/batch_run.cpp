@@ -3,11 +3,19 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/write_target_file.h"
+#include "shell/command_line.h"
 #include "support/boxes.h"
 #include "support/error_stop.h"
 
 namespace quelvane {
 namespace {
+
+// One line on standard error, at once.
+void Say(const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
 
 std::string Count(std::size_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -24,8 +32,7 @@ void PrintBox(std::string_view text, std::string_view caption, std::uint32_t sty
         line += StopDetail();
     else
         line += std::string(text) + (reason != 0 ? ": " + ReasonText(reason) : "");
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
+    Say(line);
 }
 
 }  // namespace
@@ -68,22 +75,48 @@ std::string SummaryText(const RunSummary& s, bool dryRun) {
         std::to_string(s.Added) + would + " added; result" + would + " " +
         Count(s.ResultEntries, "entry", "entries") + ", " + std::to_string(s.ResultBytes) +
         " bytes";
-    if (s.NotWritable != 0)
-        text += "; but verdata.mul could not be written: " + ReasonText(s.NotWritable);
     return text;
 }
 
-int RunBatch(bool dryRun) {
+std::string StopExplanation(std::uint32_t number) {
+    return StopDetail().empty() ? ReasonText(number) : StopDetail();
+}
+
+void PrintNotice(Notice notice, std::string_view name) {
+    Say(std::string("quelvane: ") +
+        (notice == Notice::StaleRemoved ? "removed " : "would remove ") + Quoted(name) +
+        ", left by an earlier run");
+}
+
+int RunBatch(bool dryRun, bool* patched) {
     SetBoxSink(PrintBox);
     RunSummary summary;
     RunOptions options;
     options.DryRun = dryRun;
     options.PauseAndSayDone = false;
     options.Summary = &summary;
-    if (!RunPatch(options))
+    const bool completed = RunPatch(options);
+    *patched = completed && !dryRun;
+    // A dry run tells what it found as far as it came, even when the result would be refused.
+    if (completed || (dryRun && summary.Counted))
+        std::printf("%s\n", SummaryText(summary, dryRun).c_str());  // flushed, and checked, at exit
+    if (!completed)
         return 1;
-    std::printf("%s\n", SummaryText(summary, dryRun).c_str());  // flushed, and checked, at exit
-    return summary.NotWritable != 0 ? 1 : 0;
+    if (summary.NotWritable != 0) {
+        const std::string where =
+            summary.RefusingDirectory.empty()
+                ? ""
+                : "cannot create files in " + Quoted(summary.RefusingDirectory) + ": ";
+        Say("quelvane: verdata.mul could not be written: " + where +
+            ReasonText(summary.NotWritable));
+        return 1;
+    }
+    if (summary.AfterReplace != ReplaceStage::Done) {
+        Say("quelvane: " + UnconfirmedText(summary.AfterReplace) + ": " +
+            ReasonText(summary.AfterReplaceError));
+        return kExitReplacedUnconfirmed;
+    }
+    return 0;
 }
 
 }  // namespace quelvane

@@ -5,14 +5,21 @@
 #include <string>
 
 #include "shell/run_patch.h"
+#include "support/boxes.h"
 
 namespace quelvane {
 
+// The status of a run that replaced the target but could not confirm it on disk.
+inline constexpr int kExitReplacedUnconfirmed = 3;
+
 // Runs once in the current directory. On success prints the summary on standard output and
 // returns 0; a refusal prints "quelvane: <the box's text>[: <reason>]" on standard error and
-// returns 1, as does a dry run that finds the target could not be written. The error stop ends
-// the process with its number, after its text and reason on standard error.
-int RunBatch(bool dryRun);
+// returns 1, as does a dry run that finds the target could not be written (its summary, counts
+// and all, still on standard output). A replace that took place but whose last step failed
+// prints the summary, says so on standard error and returns kExitReplacedUnconfirmed. The error
+// stop ends the process with its number, after its text and reason on standard error.
+// `patched` tells whether the target was replaced.
+int RunBatch(bool dryRun, bool* patched);
 
 // "verdata.mul: 5 entries, 1 earlier duplicate dropped; patchdata.mul: 3 entries, 2 replaced,
 // 1 added; result 7 entries, 1234 bytes", the same words with "would be" in a dry run.
@@ -21,5 +28,13 @@ std::string SummaryText(const RunSummary& summary, bool dryRun);
 // The reason behind a box: the system's text for its error, or what the error stop's own
 // numbers mean.
 std::string ReasonText(SystemError reason);
+
+// What the error stop with `number` is about: the file, entry and cause where it knows them,
+// else what its number means.
+std::string StopExplanation(std::uint32_t number);
+
+// Prints the engine's notices on standard error: "quelvane: removed 'verdata.mul.new', left by
+// an earlier run".
+void PrintNotice(Notice notice, std::string_view name);
 
 }  // namespace quelvane

@@ -101,9 +101,9 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
     if (::optind < argc) {
         struct stat status {};
         const bool directory = ::stat(argv[::optind], &status) == 0 && S_ISDIR(status.st_mode);
-        return wrong("unexpected argument " + Quoted(argv[::optind]) +
-                     (directory ? " (to work in that directory: -C " + Quoted(argv[::optind]) + ")"
-                                : ""));
+        return wrong(
+            "unexpected argument " + Quoted(argv[::optind]) +
+            (directory ? " (to work in that directory: -C " + Quoted(argv[::optind]) + ")" : ""));
     }
     return -1;
 }
@@ -130,11 +130,12 @@ std::string Quoted(std::string_view text) {
     return quoted + "'";
 }
 
-int FinishOutput(int status) {
+int FinishOutput(int status, bool patched) {
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "quelvane: write error: %s\n",
-                     errno != 0 ? std::strerror(errno) : "standard output failed");
+        std::fprintf(stderr, "quelvane: write error: %s%s\n",
+                     errno != 0 ? std::strerror(errno) : "standard output failed",
+                     patched ? " (verdata.mul was patched all the same)" : "");
         return 1;
     }
     return status;

@@ -25,7 +25,8 @@ extern const char kUsage[];
 std::string Quoted(std::string_view text);
 
 // Flushes standard output and says why when that or an earlier write to it failed (a full disk,
-// a closed descriptor): "quelvane: write error: <reason>". Returns `status`, or 1 on a failure.
-int FinishOutput(int status);
+// a closed descriptor): "quelvane: write error: <reason>", and, when `patched`, that verdata.mul
+// was patched all the same. Returns `status`, or 1 on a failure.
+int FinishOutput(int status, bool patched = false);
 
 }  // namespace quelvane

@@ -8,6 +8,7 @@
 #include "engine/prune_target_duplicates.h"
 #include "engine/write_target_file.h"
 #include "support/boxes.h"
+#include "support/commit_point.h"
 
 namespace quelvane {
 namespace {
@@ -66,18 +67,26 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     summary.PatchLeftOut = PatchTable.LeftOut;
     summary.DuplicatesDropped = PruneTargetDuplicates(TargetTable);
     MergeCounts merged;
-    if (!LayOutTarget(TargetTable, PatchTable, &merged))
-        return false;
+    const auto laidOut = LayOutTarget(TargetTable, PatchTable, &merged, &summary.ResultEntries,
+                                      &summary.ResultBytes);
     summary.Replaced = merged.Replaced;
     summary.Added = merged.Added;
-    summary.ResultEntries = TargetTable.Count();
-    summary.ResultBytes = WrittenFileSize(TargetTable);
-    if (!options.DryRun)
-        return WriteLaidOutTarget(TargetTable, PatchTable, target.Place());
+    summary.Counted = true;
+    if (!laidOut)
+        return false;
+    if (!options.DryRun) {
+        return WriteLaidOutTarget(TargetTable, PatchTable, target.Place(), &summary.AfterReplace,
+                                  &summary.AfterReplaceError);
+    }
     const FinalPlace& place = target.Place();
-    summary.NotWritable =
-        Os().CanWrite(place.Directory, place.Name, place.Name + std::string(kTemporarySuffix),
-                      summary.ResultBytes);
+    const std::string temporary = place.Name + std::string(kTemporarySuffix);
+    const WriteProbe probe =
+        Os().CanWrite(place.Directory, place.Name, temporary, summary.ResultBytes);
+    summary.NotWritable = probe.Error;
+    summary.RefusingDirectory = probe.RefusingDirectory;
+    summary.StaleTemporary = probe.StaleTemporary;
+    if (probe.StaleTemporary)
+        ShowNotice(Notice::StaleWouldBeRemoved, temporary);
     ReleaseTable(PatchTable);
     ReleaseTable(TargetTable);
     return true;
@@ -87,14 +96,20 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
 
 bool RunPatch(const RunOptions& options) {
     RunSummary summary;
-    if (!PatchUnderLock(options, summary))
-        return false;
+    const bool completed = PatchUnderLock(options, summary);
     if (options.Summary != nullptr)
         *options.Summary = summary;
+    if (!completed)
+        return false;
     if (options.DryRun || !options.PauseAndSayDone)
         return true;
-    Os().Pause(kDonePauseMilliseconds);
-    ShowInformationBox("Done.");
+    // A signal after the replace cuts the pause short: the run is complete, and ends so at once.
+    if (!InterruptedAfterCommit())
+        Os().Pause(kDonePauseMilliseconds);
+    if (summary.AfterReplace != ReplaceStage::Done)
+        ShowWarningBox(UnconfirmedText(summary.AfterReplace), summary.AfterReplaceError);
+    else
+        ShowInformationBox("Done.");
     return true;
 }
 

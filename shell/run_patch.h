@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "support/platform.h"
 
@@ -15,13 +16,21 @@ struct RunSummary {
     std::size_t TargetEntries = 0;      // in the target's index, all of them
     std::size_t TargetLeftOut = 0;      // the target's entries with a FileId above 33
     std::size_t DuplicatesDropped = 0;  // earlier entries of a key the target holds again
-    std::size_t PatchEntries = 0;  // in the patch's index, all of them
+    std::size_t PatchEntries = 0;       // in the patch's index, all of them
     std::size_t PatchLeftOut = 0;
     std::size_t Replaced = 0;  // patch entries that took the place of a target entry
     std::size_t Added = 0;     // patch entries that went in anew
     std::size_t ResultEntries = 0;
     std::int64_t ResultBytes = 0;
-    SystemError NotWritable = 0;  // dry run: why the target could not be written, or 0
+    bool Counted = false;  // the counts above are complete (the result may still be refused)
+    // A dry run: why the target could not be written, or 0; the directory that refuses new
+    // files, when it is that; whether a stale temporary file would be removed.
+    SystemError NotWritable = 0;
+    std::string RefusingDirectory;
+    bool StaleTemporary = false;
+    // A real run whose rename took place, but a step after it failed (Done: none did).
+    ReplaceStage AfterReplace = ReplaceStage::Done;
+    SystemError AfterReplaceError = 0;
 };
 
 struct RunOptions {
@@ -30,14 +39,16 @@ struct RunOptions {
     bool DryRun = false;
     // The window's ending: the pause, then "Done.".
     bool PauseAndSayDone = true;
-    // Filled when the run completes (when not null).
+    // Filled as far as the run came (when not null): see RunSummary::Counted.
     RunSummary* Summary = nullptr;
 };
 
 // One press of "Go!": load the target, then the patch, prune, merge and write, pause, "Done.".
 // Returns true when the run completed and the window is to close; false when it ended early with
 // its box (a file that cannot be opened, damaged input, a refused write) and the window stays for
-// another try. Any other failure ends the process in the error stop.
+// another try. Any other failure ends the process in the error stop. A run whose file was
+// replaced but not confirmed on disk ends with a warning box in place of "Done."; one that a
+// terminating signal reached after the replace ends at once, without the rest of the pause.
 bool RunPatch(const RunOptions& options = {});
 
 }  // namespace quelvane

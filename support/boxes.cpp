@@ -4,6 +4,7 @@ namespace quelvane {
 namespace {
 WindowHandle owner = kNoWindow;
 BoxSink sink = nullptr;
+NoticeSink noticeSink = nullptr;
 
 void Show(WindowHandle window, std::string_view text, std::string_view caption, std::uint32_t style,
           SystemError reason) {
@@ -30,6 +31,18 @@ void ShowErrorBox(std::string_view text, SystemError reason) {
 
 void ShowInformationBox(std::string_view text) {
     Show(owner, text, kCaption, kBoxInformation, 0);
+}
+
+void ShowWarningBox(std::string_view text, SystemError reason) {
+    Show(owner, text, kCaption, kBoxWarning, reason);
+}
+
+void SetNoticeSink(NoticeSink taker) {
+    noticeSink = taker;
+}
+void ShowNotice(Notice notice, std::string_view name) {
+    if (noticeSink != nullptr)
+        noticeSink(notice, name);
 }
 
 void ShowStopBox(std::string_view text, std::uint32_t number) {

@@ -19,6 +19,8 @@ WindowHandle BoxOwner();
 // show it; a front end that takes the boxes over (see SetBoxSink) may.
 void ShowErrorBox(std::string_view text, SystemError reason = 0);
 void ShowInformationBox(std::string_view text);
+// A box with the warning icon: the job is done, but something about it needs the user's eye.
+void ShowWarningBox(std::string_view text, SystemError reason = 0);
 // The error stop's box: no owner, caption "Error", no icon. `number` is the stop's.
 void ShowStopBox(std::string_view text, std::uint32_t number);
 
@@ -28,5 +30,15 @@ void ShowStopBox(std::string_view text, std::uint32_t number);
 using BoxSink = void (*)(std::string_view text, std::string_view caption, std::uint32_t style,
                          SystemError reason);
 void SetBoxSink(BoxSink sink);
+
+// Words for the user that need no box, about the file `name`: the window shows none of them; a
+// front end that says more (the native command) takes them with SetNoticeSink.
+enum class Notice {
+    StaleRemoved,         // a temporary file left by an earlier run was removed
+    StaleWouldBeRemoved,  // a dry run found one, which a run would remove
+};
+using NoticeSink = void (*)(Notice notice, std::string_view name);
+void SetNoticeSink(NoticeSink sink);
+void ShowNotice(Notice notice, std::string_view name);
 
 }  // namespace quelvane

@@ -54,6 +54,23 @@ struct ReadPart {
     std::uint32_t Size = 0;
 };
 
+// What a dry run finds when it asks whether the target could be written.
+struct WriteProbe {
+    SystemError Error = 0;          // why it could not be, or 0
+    std::string RefusingDirectory;  // when it is the directory that refuses new files: its path
+    bool StaleTemporary = false;    // a file or link has the temporary file's name already
+};
+
+// How far a replace came. Once the rename has put the new file in place, the target *is* the
+// new file, whatever fails after it: the caller must not report it as unchanged.
+enum class ReplaceStage : std::uint8_t {
+    NotReplaced,        // the target is as it was
+    FlushingDirectory,  // renamed; flushing the directory that holds the name failed
+    FlushingFile,       // renamed through the new file's handle; flushing the file failed
+    ClosingFile,        // renamed and flushed; closing the new file failed
+    Done,               // renamed and durable
+};
+
 // What a file is opened for. Both ask others to only read it meanwhile.
 enum class OpenMode {
     ReadWrite,  // read and write access: tells early that the file cannot be replaced
@@ -64,6 +81,7 @@ enum class OpenMode {
 enum BoxStyle : std::uint32_t {
     kBoxPlain = 0,
     kBoxError = 0x10,        // MB_ICONERROR
+    kBoxWarning = 0x30,      // MB_ICONWARNING
     kBoxInformation = 0x40,  // MB_ICONINFORMATION
 };
 
@@ -94,11 +112,12 @@ class Platform {
     // for. Returns kNoFile on failure, with the system's code in `error` when it is not null.
     virtual FileHandle OpenExisting(DirectoryHandle directory, std::string_view name, OpenMode mode,
                                     SystemError* error) = 0;
-    // 0 when a run could write `name` in `directory` as it would: open it for writing, make
+    // Whether a run could write `name` in `directory` as it would: open it for writing, make
     // `temporary` beside it (no directory of that name in the way) and fill it with `bytes`
-    // (the file system has that much free); else the reason. Opens and changes nothing.
-    virtual SystemError CanWrite(DirectoryHandle directory, std::string_view name,
-                                 std::string_view temporary, std::int64_t bytes) = 0;
+    // (the file system has that much free); and whether a stale `temporary` is there, which the
+    // run would remove. Opens and changes nothing.
+    virtual WriteProbe CanWrite(DirectoryHandle directory, std::string_view name,
+                                std::string_view temporary, std::int64_t bytes) = 0;
     // Creates a new file for reading and writing, only where nothing of that name exists: an
     // existing file or link of the name, a dangling link included, is never followed, reused or
     // cut, and refuses the create with kNameTaken. Where the system sets them at the create
@@ -142,9 +161,11 @@ class Platform {
                                    FileHandle file) = 0;
     // Puts the new file `file` (open and flushed, named `replacement` in `directory`) in place of
     // `target` there in one atomic step, durable once it returns 0. `file` is closed on every
-    // path; a close that fails before the replace refuses it with the close's error.
+    // path; a close that fails before the replace refuses it with the close's error. `stage`
+    // tells how far it came: on an error after the rename, the step that failed.
     virtual SystemError Replace(DirectoryHandle directory, FileHandle file,
-                                std::string_view replacement, std::string_view target) = 0;
+                                std::string_view replacement, std::string_view target,
+                                ReplaceStage* stage) = 0;
     // Removes a file that this run created itself. A name that does not exist is not an error.
     virtual SystemError Remove(DirectoryHandle directory, std::string_view name) = 0;
     // Removes whatever a name left from before stands for, as a name: a link itself, never what

@@ -5,7 +5,6 @@
 #include <sys/statvfs.h>
 #include <sys/uio.h>
 #include <sys/xattr.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/commit_point.h"
 #include "support/platform.h"
 
 namespace quelvane {
@@ -106,6 +106,18 @@ Transfer Repeated(std::uint32_t size, Call transfer) {
         result.moved += static_cast<std::uint32_t>(moved);
     }
     return result;
+}
+
+// The path of a held directory (or the current one), for a message that names it.
+std::string PathOf(DirectoryHandle directory) {
+    std::string path(4096, '\0');
+    const std::string link = "/proc/self/fd/" + std::to_string(At(directory));
+    const ssize_t length = directory == kCurrentDirectory
+                               ? (::getcwd(path.data(), path.size()) != nullptr
+                                      ? static_cast<ssize_t>(std::strlen(path.c_str()))
+                                      : -1)
+                               : ::readlink(link.c_str(), path.data(), path.size());
+    return length > 0 ? path.substr(0, static_cast<std::size_t>(length)) : std::string(".");
 }
 
 class PosixPlatform final : public Platform {
@@ -208,27 +220,32 @@ class PosixPlatform final : public Platform {
     // With the process's effective identity, as an open would check it; root too is refused a
     // read-only file system or an immutable file or directory. Root may also use the blocks
     // the file system keeps back for it.
-    SystemError CanWrite(DirectoryHandle directory, std::string_view name,
-                         std::string_view temporary, std::int64_t bytes) override {
-        if (::faccessat(At(directory), std::string(name).c_str(), W_OK, AT_EACCESS) != 0 ||
-            ::faccessat(At(directory), ".", W_OK | X_OK, AT_EACCESS) != 0) {
-            return LastError();
-        }
+    WriteProbe CanWrite(DirectoryHandle directory, std::string_view name,
+                        std::string_view temporary, std::int64_t bytes) override {
+        WriteProbe probe;
         struct stat status {};
-        if (::fstatat(At(directory), std::string(temporary).c_str(), &status,
-                      AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISDIR(status.st_mode)) {
-            return kTemporaryIsDirectory;
+        const bool taken = ::fstatat(At(directory), std::string(temporary).c_str(), &status,
+                                     AT_SYMLINK_NOFOLLOW) == 0;
+        probe.StaleTemporary = taken && !S_ISDIR(status.st_mode);
+        if (::faccessat(At(directory), std::string(name).c_str(), W_OK, AT_EACCESS) != 0) {
+            probe.Error = LastError();
+        } else if (::faccessat(At(directory), ".", W_OK | X_OK, AT_EACCESS) != 0) {
+            probe.Error = LastError();
+            probe.RefusingDirectory = PathOf(directory);
+        } else if (taken && S_ISDIR(status.st_mode)) {
+            probe.Error = kTemporaryIsDirectory;
+        } else {
+            struct statvfs space {};
+            if ((directory == kCurrentDirectory ? ::statvfs(".", &space)
+                                                : ::fstatvfs(At(directory), &space)) != 0) {
+                probe.Error = LastError();
+            } else if (const auto blocks = ::geteuid() == 0 ? space.f_bfree : space.f_bavail;
+                       static_cast<std::uint64_t>(blocks) * space.f_frsize <
+                       static_cast<std::uint64_t>(bytes)) {
+                probe.Error = ENOSPC;
+            }
         }
-        struct statvfs space {};
-        if ((directory == kCurrentDirectory ? ::statvfs(".", &space)
-                                            : ::fstatvfs(At(directory), &space)) != 0) {
-            return LastError();
-        }
-        const auto blocks = ::geteuid() == 0 ? space.f_bfree : space.f_bavail;
-        if (static_cast<std::uint64_t>(blocks) * space.f_frsize < static_cast<std::uint64_t>(bytes))
-            return ENOSPC;
-        return 0;
+        return probe;
     }
 
     // O_EXCL never opens what is there, and O_NOFOLLOW says so for a link too. Only the owner
@@ -387,7 +404,8 @@ class PosixPlatform final : public Platform {
     // The new file is closed first: its data are on disk already, and a close that fails (as
     // it may on a network file system) refuses the replace instead of following it.
     SystemError Replace(DirectoryHandle directory, FileHandle file, std::string_view replacement,
-                        std::string_view target) override {
+                        std::string_view target, ReplaceStage* stage) override {
+        *stage = ReplaceStage::NotReplaced;
         if (::close(Descriptor(file)) != 0)
             return LastError();
         if (::renameat(At(directory), std::string(replacement).c_str(), At(directory),
@@ -395,13 +413,15 @@ class PosixPlatform final : public Platform {
             return LastError();
         }
         // The rename is durable only once the directory that holds both names is on disk.
-        if (directory != kCurrentDirectory)
-            return ::fsync(At(directory)) != 0 ? LastError() : 0;
-        const int current = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (current < 0)
-            return LastError();
-        const SystemError error = ::fsync(current) != 0 ? LastError() : 0;
-        ::close(current);
+        *stage = ReplaceStage::FlushingDirectory;
+        const int held = directory != kCurrentDirectory
+                             ? At(directory)
+                             : ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const SystemError error = held < 0 || ::fsync(held) != 0 ? LastError() : 0;
+        if (held >= 0 && directory == kCurrentDirectory)
+            ::close(held);
+        if (error == 0)
+            *stage = ReplaceStage::Done;
         return error;
     }
 
@@ -416,29 +436,23 @@ class PosixPlatform final : public Platform {
         return Remove(directory, name);
     }
 
-    // The terminal rendition of a box: one line "<caption>: <text>". Error boxes (the error icon,
-    // and the runtime-error box with its caption "Error") go to standard error, the others to
-    // standard output. At a terminal the box waits for Enter as its OK.
+    // A box as one line "<caption>: <text>": error and warning boxes (and the runtime-error box,
+    // caption "Error") on standard error, the others on standard output. The native command's
+    // front ends take the boxes over (SetBoxSink) to say more and to wait at a terminal.
     void ShowMessage(WindowHandle, std::string_view text, std::string_view caption,
                      std::uint32_t style) override {
-        const bool error = (style & kBoxError) == kBoxError || caption == "Error";
+        const bool error = style == kBoxError || style == kBoxWarning || caption == "Error";
         std::FILE* stream = error ? stderr : stdout;
         std::fprintf(stream, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
                      static_cast<int>(text.size()), text.data());
         std::fflush(stream);
-        if (::isatty(STDIN_FILENO) != 0) {
-            // Keys typed during the run are not this box's answer: only one typed now is.
-            ::tcflush(STDIN_FILENO, TCIFLUSH);
-            char key = 0;
-            while (::read(STDIN_FILENO, &key, 1) == 1 && key != '\n' && key != '\r') {
-            }
-        }
     }
 
+    // A terminating signal after the commit cuts the pause short: the run ends at once.
     void Pause(std::uint32_t milliseconds) override {
         timespec wait{static_cast<time_t>(milliseconds / 1000),
                       static_cast<long>(milliseconds % 1000) * 1000000L};
-        while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+        while (::nanosleep(&wait, &wait) != 0 && errno == EINTR && !InterruptedAfterCommit()) {
         }
     }
 

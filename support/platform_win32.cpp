@@ -243,20 +243,25 @@ class Win32Platform final : public Platform {
 
     // A read-only file, a folder under the temporary file's name and a disk too full for the
     // result are what refuse writing before an open or a create tries.
-    SystemError CanWrite(DirectoryHandle, std::string_view name, std::string_view temporary,
-                         std::int64_t bytes) override {
-        const DWORD attributes = ::GetFileAttributesA(std::string(name).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            return LastError();
-        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
-            return ERROR_ACCESS_DENIED;
+    WriteProbe CanWrite(DirectoryHandle, std::string_view name, std::string_view temporary,
+                        std::int64_t bytes) override {
+        WriteProbe probe;
         const DWORD taken = ::GetFileAttributesA(std::string(temporary).c_str());
-        if (taken != INVALID_FILE_ATTRIBUTES && (taken & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            return kTemporaryIsDirectory;
+        const bool folder = taken != INVALID_FILE_ATTRIBUTES && (taken & FILE_ATTRIBUTE_DIRECTORY);
+        probe.StaleTemporary = taken != INVALID_FILE_ATTRIBUTES && !folder;
+        const DWORD attributes = ::GetFileAttributesA(std::string(name).c_str());
         ULARGE_INTEGER free{};
-        if (::GetDiskFreeSpaceExA(nullptr, &free, nullptr, nullptr) == 0)
-            return LastError();
-        return free.QuadPart < static_cast<std::uint64_t>(bytes) ? ERROR_DISK_FULL : 0;
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            probe.Error = LastError();
+        else if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            probe.Error = ERROR_ACCESS_DENIED;
+        else if (folder)
+            probe.Error = kTemporaryIsDirectory;
+        else if (::GetDiskFreeSpaceExA(nullptr, &free, nullptr, nullptr) == 0)
+            probe.Error = LastError();
+        else if (free.QuadPart < static_cast<std::uint64_t>(bytes))
+            probe.Error = ERROR_DISK_FULL;
+        return probe;
     }
 
     // CREATE_NEW with FILE_FLAG_OPEN_REPARSE_POINT fails on any existing name, a link included
@@ -414,24 +419,32 @@ class Win32Platform final : public Platform {
     // and MoveFileEx replaces in one step, with write-through: it returns once the move is on
     // disk. A refusal by a passing holder is retried for about 2 s, either way.
     SystemError Replace(DirectoryHandle, FileHandle file, std::string_view replacement,
-                        std::string_view target) override {
+                        std::string_view target, ReplaceStage* stage) override {
+        *stage = ReplaceStage::NotReplaced;
         const std::string from(replacement), to(target);
         const SystemError error = RenameOver(Win(file), to, false);
         if (error == 0) {
+            // Renamed: the target is the new file now, whatever the flush and close say.
             const SystemError flushed = ::FlushFileBuffers(Win(file)) == 0 ? LastError() : 0;
             const SystemError closed = ::CloseHandle(Win(file)) == 0 ? LastError() : 0;
+            *stage = flushed != 0  ? ReplaceStage::FlushingFile
+                     : closed != 0 ? ReplaceStage::ClosingFile
+                                   : ReplaceStage::Done;
             return flushed != 0 ? flushed : closed;
         }
         if (::CloseHandle(Win(file)) == 0)
             return LastError();
         if (!Unsupported(error))
             return error;
-        return Retried(
+        const SystemError moved = Retried(
             [&] {
                 return ::MoveFileExA(from.c_str(), to.c_str(),
                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
             },
             Passing);
+        if (moved == 0)
+            *stage = ReplaceStage::Done;
+        return moved;
     }
 
     // The run's own file, never a link: a plain delete, which needs no new directory entry.

@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <csignal>
 
+#include "support/commit_point.h"
 #include "support/error_stop.h"
 #include "support/signal_cleanup.h"
 
@@ -10,8 +12,27 @@ namespace quelvane {
 namespace {
 
 SignalCleanup installed = nullptr;
+constexpr int kTerminating[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Set once the rename has put the new file in place; then the signal's number, when one came.
+volatile std::sig_atomic_t committed = 0;
+volatile std::sig_atomic_t interruptedAfterCommit = 0;
+sigset_t beforeHold{};
+
+sigset_t TerminatingSignals() {
+    sigset_t set{};
+    ::sigemptyset(&set);
+    for (const int number : kTerminating)
+        ::sigaddset(&set, number);
+    return set;
+}
 
 void OnTerminatingSignal(int number) {
+    if (committed != 0) {
+        // The file is the new one already: the run is complete and ends as such, at once.
+        interruptedAfterCommit = number;
+        return;
+    }
     DirectoryHandle directory = kCurrentDirectory;
     const char* name = nullptr;
     if (PendingTemporaryFile(&directory, &name)) {
@@ -37,16 +58,29 @@ void OnTerminatingSignal(int number) {
 void CleanUpOnTerminatingSignals(SignalCleanup cleanup) {
     installed = cleanup;
     struct sigaction handler {};
-    handler.sa_handler = OnTerminatingSignal;
-    ::sigemptyset(&handler.sa_mask);
-    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-        ::sigaddset(&handler.sa_mask, number);  // one cleanup at a time
-    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    handler.sa_handler = OnTerminatingSignal;  // no SA_RESTART: a wait after the commit ends
+    handler.sa_mask = TerminatingSignals();    // one cleanup at a time
+    for (const int number : kTerminating) {
         struct sigaction previous {};
         ::sigaction(number, nullptr, &previous);
         if (previous.sa_handler != SIG_IGN)  // a signal ignored by the caller (nohup) stays so
             ::sigaction(number, &handler, nullptr);
     }
+}
+
+void HoldSignalsForCommit() {
+    const sigset_t held = TerminatingSignals();
+    ::pthread_sigmask(SIG_BLOCK, &held, &beforeHold);
+}
+
+void ReleaseSignalsAfterCommit(bool replaced) {
+    if (replaced)
+        committed = 1;
+    ::pthread_sigmask(SIG_SETMASK, &beforeHold, nullptr);  // a held signal arrives here
+}
+
+bool InterruptedAfterCommit() {
+    return interruptedAfterCommit != 0;
 }
 
 }  // namespace quelvane

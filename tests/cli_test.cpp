@@ -59,16 +59,20 @@ TEST(Cli, APressPatchesTheFileTheUserMeantAndNothingElse) {
         mode_t Bits;
         std::string Lay;                  // shell commands that lay out the rest
         std::string Input = "\n", Err{};  // what the run is given, and what it says on stderr
+        const char* Removed = nullptr;    // a stale temporary file's name, which the run names
     };
     const Case cases[] = {
         {"a plain target, its bits kept, a stale temporary file; one press closes the window",
-         "work/verdata.mul", 0640, "head -c 5000 /dev/zero > work/verdata.mul.new", "\n\n\n"},
+         "work/verdata.mul", 0640, "head -c 5000 /dev/zero > work/verdata.mul.new", "\n\n\n", "",
+         "verdata.mul.new"},
         {"a link planted under the temporary file's name", "work/verdata.mul", 0600,
-         "echo precious > precious && ln -s ../precious work/verdata.mul.new"},
+         "echo precious > precious && ln -s ../precious work/verdata.mul.new", "\n", "",
+         "verdata.mul.new"},
         {"a relative link", "work/real/verdata.mul", 0644,
          "ln -s real/verdata.mul work/verdata.mul"},
         {"an absolute link into another directory, a stale temporary file there", "other/data.bin",
-         0604, "ln -s \"$PWD/other/data.bin\" work/verdata.mul && echo stale > other/data.bin.new"},
+         0604, "ln -s \"$PWD/other/data.bin\" work/verdata.mul && echo stale > other/data.bin.new",
+         "\n", "", "data.bin.new"},
         {"a link into another file system", "other/data.bin", 0644,
          "d=/dev/shm/quelvane-cli-$PPID && rm -rf $d && mv other $d && ln -s $d other && "
          "ln -s ../other/data.bin work/verdata.mul"},
@@ -112,7 +116,10 @@ TEST(Cli, APressPatchesTheFileTheUserMeantAndNothingElse) {
         const std::string kept = Attributes(c.Real);
         const Result r = RunQuelvane(directory.Path() + "/work", c.Input);
         EXPECT_EQ(r.ExitCode, 0);
-        EXPECT_EQ(r.Err, c.Err);
+        EXPECT_EQ(r.Err, (c.Removed == nullptr ? ""
+                                               : "quelvane: removed '" + std::string(c.Removed) +
+                                                     "', left by an earlier run\n") +
+                             c.Err);
         EXPECT_EQ(r.Out, c.Err.empty() ? "Quelvane: Done.\n" : "");
         // The file the user meant holds the result, as a regular file with the same attributes.
         if (c.Err.empty())
@@ -160,8 +167,7 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
     const std::string wouldBe =
         "verdata.mul: 2 entries, 0 earlier duplicates would be dropped; patchdata.mul: 2 "
         "entries, 1 would be replaced, 1 would be added; result would be 3 entries, 73 bytes";
-    const std::string unwritable =
-        "; but verdata.mul could not be written: Operation not permitted\n";
+    const std::string unwritable = "quelvane: verdata.mul could not be written: ";
     FileBuilder crowded, full;  // merged with the patch: over the limit of 65535 entries; at it
     for (std::int32_t k = 0; k < 65535; ++k) {
         crowded.Entry({2, k, -1, 0, 0});
@@ -176,7 +182,12 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         std::string Out, Err;
         Bytes Target = kTarget;
         const char* Wrapper = "";  // what the program runs under
+        bool Patched = false;      // the run replaced the target, whatever it printed
     };
+    // The signal and the failure come at the system call itself: at the rename, after it.
+    const char* const signalAtRename = "strace -o /dev/null -e inject=renameat:signal=SIGINT ";
+    const char* const directoryFlushFails =
+        "strace -o /dev/null -e trace=fsync -e inject=fsync:error=EIO:when=2 ";
     const Case cases[] = {
         {"a batch run", "-C work --batch", "", 0, done, ""},
         {"a dry run, -C absolute, two replaced", "-n --directory=\"$PWD/work\"", "", 0,
@@ -195,16 +206,40 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
          crowdedFile},
         {"a directory that refuses the write", "--batch -C work", "chattr +i work", 1, "",
          "quelvane: Error writing Verdata.mul: Operation not permitted\n"},
-        {"a dry run finds it too", "-C work -n", "chattr +i work", 1, wouldBe + unwritable, ""},
+        {"a dry run finds it too, and names the directory", "-C work -n", "chattr +i work", 1,
+         wouldBe + "\n",
+         unwritable + "cannot create files in 'DIR/work': Operation not permitted\n"},
+        {"a dry run finds the disk too full", "-C full -n",
+         "mkdir full && mount -t tmpfs -o size=64k tmpfs full && cp work/* full && "
+         "(cat /dev/zero >full/filler || true)",
+         1, wouldBe + "\n", unwritable + "No space left on device\n"},
+        {"a dry run names a stale temporary file", "-C work -n", "echo mine >work/verdata.mul.new",
+         0, wouldBe + "\n", "quelvane: would remove 'verdata.mul.new', left by an earlier run\n"},
         {"a directory named verdata.mul.new", "-C work --batch", "mkdir -p work/verdata.mul.new/in",
          1, "",
          "quelvane: Error writing Verdata.mul: a directory has the name of its temporary file\n"},
         {"a dry run finds it in the way", "-C work -n", "mkdir -p work/verdata.mul.new/in", 1,
-         wouldBe + "; but verdata.mul could not be written: a directory has the name of its "
-                   "temporary file\n",
-         ""},
+         wouldBe + "\n", unwritable + "a directory has the name of its temporary file\n"},
         {"a dry run only reads an immutable target", "-C work -n", "chattr +i work/verdata.mul", 1,
-         wouldBe + unwritable, ""},
+         wouldBe + "\n", unwritable + "Operation not permitted\n"},
+        {"a dry run over the limit still counts", "-C work -n", "", 1,
+         "verdata.mul: 65534 entries, 0 earlier duplicates would be dropped; patchdata.mul: 2 "
+         "entries, 0 would be replaced, 2 would be added; result would be 65536 entries, 1310730 "
+         "bytes\n",
+         "quelvane: Error writing Verdata.mul: the result has 65536 entries, 1 more than the "
+         "limit of 65535\n",
+         crowdedFile},
+        {"a signal at the rename: done", "-C work --batch", "", 0, done, "", kTarget,
+         signalAtRename},
+        {"the directory's flush fails after the rename", "-C work --batch", "", 3, done,
+         "quelvane: verdata.mul was replaced, but flushing the directory failed: Input/output "
+         "error\n",
+         kTarget, directoryFlushFails},
+        {"standard output fails after the run", "-C work --batch >/dev/full", "", 1, "",
+         "quelvane: write error: No space left on device (verdata.mul was patched all the same)\n",
+         kTarget, "", true},
+        {"the window as text, closed before a press", "-C work", "", 0, "",
+         "quelvane: closed without a run; use --batch to patch once\n"},
         {"a target cut short", "-C work -n", "truncate -s -1 work/verdata.mul", 100, "",
          "quelvane: verdata.mul: entry 1 (FileId 1, BlockId 4): its block ends past the end of "
          "the file (offset 47, length 2000, file 2046 bytes)\n"},
@@ -235,17 +270,21 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         const std::map<std::string, std::string> before = Listing();
         const std::string times = Times("work/patchdata.mul");
         const Result r = RunQuelvane(directory.Path(), "", c.Arguments, c.Wrapper);
-        std::system("chattr -i work work/verdata.mul 2>/dev/null");
+        const std::map<std::string, std::string> after = Listing();
+        std::system("chattr -i work work/verdata.mul 2>/dev/null; umount full 2>/dev/null");
+        std::string err = c.Err;
+        if (const auto at = err.find("DIR"); at != std::string::npos)
+            err.replace(at, 3, directory.Path());
         EXPECT_EQ(r.ExitCode, c.ExitCode);
         EXPECT_EQ(r.Out, c.Out);
-        EXPECT_EQ(r.Err, c.Err);
-        if (c.ExitCode == 0 && c.Out == done) {
+        EXPECT_EQ(r.Err, err);
+        if (c.Out == done || c.Patched) {
             EXPECT_EQ(Render(ReadFileBytes("work/verdata.mul")),
                       "(1,1,64,3,0)3*v (1,2,67,1,0)1*N (1,4,68,5,0)5*P");
             continue;
         }
         // Nothing written, and nothing ever made beside the pair.
-        EXPECT_EQ(Listing(), before);
+        EXPECT_EQ(after, before);
         EXPECT_EQ(Times("work/patchdata.mul"), times);
     }
 }

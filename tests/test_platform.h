@@ -106,9 +106,10 @@ class TestPlatform : public Platform {
         Live.erase(lock);
         os_.Unlock(lock);
     }
-    SystemError CanWrite(DirectoryHandle directory, std::string_view name,
-                         std::string_view temporary, std::int64_t bytes) override {
-        return Checked("probe", [&] { return os_.CanWrite(directory, name, temporary, bytes); });
+    WriteProbe CanWrite(DirectoryHandle directory, std::string_view name,
+                        std::string_view temporary, std::int64_t bytes) override {
+        return Hit("probe") ? WriteProbe{InjectedFault->Error, {}, false}
+                            : os_.CanWrite(directory, name, temporary, bytes);
     }
     FileHandle CreateNew(DirectoryHandle directory, std::string_view name, FileHandle model,
                          SystemError* error) override {
@@ -165,15 +166,22 @@ class TestPlatform : public Platform {
                            FileHandle file) override {
         return Checked("verify", [&] { return os_.StillNames(directory, name, file); });
     }
-    // The new file is closed whatever the replace does, as the real one closes it.
+    // The new file is closed whatever the replace does, as the real one closes it. "confirm" is
+    // the step after the rename (the directory's flush): its fault comes after the real replace.
     SystemError Replace(DirectoryHandle directory, FileHandle file, std::string_view replacement,
-                        std::string_view target) override {
+                        std::string_view target, ReplaceStage* stage) override {
         Live.erase(file);
         if (Hit("replace")) {
             (void)os_.Close(file);
+            *stage = ReplaceStage::NotReplaced;
             return InjectedFault->Error;
         }
-        return os_.Replace(directory, file, replacement, target);
+        const SystemError error = os_.Replace(directory, file, replacement, target, stage);
+        if (error == 0 && Hit("confirm")) {
+            *stage = ReplaceStage::FlushingDirectory;
+            return InjectedFault->Error;
+        }
+        return error;
     }
     SystemError Remove(DirectoryHandle directory, std::string_view name) override {
         return Checked("remove", [&] { return os_.Remove(directory, name); });

@@ -145,15 +145,17 @@ class SeededPlatform final : public TestPlatform {
         return seeded_ == Seeded::ModeAfterRename ? 0 : TestPlatform::KeepAttributes(model, file);
     }
     SystemError Replace(DirectoryHandle directory, FileHandle file, std::string_view replacement,
-                        std::string_view target) override {
+                        std::string_view target, ReplaceStage* stage) override {
         const std::string name(target);
+        *stage = ReplaceStage::Done;
         const int at = Fd(directory), in = Fd(file);
         if (seeded_ == Seeded::NoDirectoryFlush) {
             ::close(in);
             return ::renameat(at, std::string(replacement).c_str(), at, name.c_str()) != 0 ? 5 : 0;
         }
         if (seeded_ != Seeded::InPlace) {
-            const SystemError error = TestPlatform::Replace(directory, file, replacement, target);
+            const SystemError error =
+                TestPlatform::Replace(directory, file, replacement, target, stage);
             if (seeded_ == Seeded::ModeAfterRename) {
                 ::fchownat(at, name.c_str(), kept_.st_uid, kept_.st_gid, 0);
                 ::fchmodat(at, name.c_str(), kept_.st_mode & 07777, 0);
