@@ -405,6 +405,52 @@ TEST_F(EndToEnd, TheWindowAnswersDuringARunAndInputNeverSwallowsItsResult) {
     }
 }
 
+// The button says how far a run has come: percentages that grow while a long write goes on
+// (a 256 MiB block, a hole on the Linux side), read as any program reads another's window; and
+// "Go!" again once a refused run leaves the window open.
+TEST_F(EndToEnd, TheButtonSaysHowFarARunHasCome) {
+    constexpr std::int32_t kLength = 256 << 20;
+    WriteFileBytes("verdata.mul", FileBuilder().Entry({1, 1, 24, kLength, 0}).Build());
+    std::filesystem::resize_file("verdata.mul", 24 + kLength);
+    WriteFileBytes("patchdata.mul", File({{1, 2, 1, 'P'}}));
+    std::vector<std::string> captions;
+    {
+        Program program;
+        ASSERT_TRUE(program.Started());
+        program.Click();
+        HWND box = nullptr;
+        for (; box == nullptr; box = program.FindBox()) {
+            const std::string caption = TextOf(program.Button());
+            if (captions.empty() || captions.back() != caption)
+                captions.push_back(caption);
+            ::Sleep(10);
+        }
+        ExpectBox(program, box, "Done.");
+        Dismiss(box);
+        EXPECT_EQ(program.ExitCode(), 0);
+    }
+    std::string seen;
+    std::vector<int> percentages;
+    for (const std::string& caption : captions) {
+        seen += "[" + caption + "] ";
+        if (caption.size() > 2 && caption.substr(caption.size() - 2) == " %")
+            percentages.push_back(std::stoi(caption));
+    }
+    std::printf("[ captions ] %s\n", seen.c_str());
+    EXPECT_GE(percentages.size(), 2u) << seen;
+    EXPECT_TRUE(std::is_sorted(percentages.begin(), percentages.end())) << seen;
+    EXPECT_EQ(captions.back(), "Saving...") << seen;
+    std::filesystem::remove("patchdata.mul");
+    Program program;
+    ASSERT_TRUE(program.Started());
+    program.Click();
+    const HWND box = program.WaitForBox();
+    ExpectBox(program, box, "Error opening Patchdata.mul");
+    EXPECT_EQ(TextOf(program.Button()), "...");
+    Dismiss(box);
+    EXPECT_TRUE(WaitFor([&] { return TextOf(program.Button()) == "Go!"; }, 5000));
+}
+
 // Two windows on one folder: the second's press during the first's run (held at its open by a
 // holder that shares no delete) is refused at once, before the holder lets go; a logoff or
 // shutdown asked for during a run is held off, and allowed again once the run is over; the

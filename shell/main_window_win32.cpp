@@ -1,12 +1,17 @@
 // The Windows window: one small topmost tool window with one "Go!" button, whose press runs
-// one patch on a thread of its own.
+// one patch on a thread of its own. During a run the button says how far it has come ("...",
+// then "37 %", "Saving..."), and "Go!" again when the window stays for another try.
 #include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
 
 #include "shell/run_patch.h"
 #include "support/boxes.h"
 #include "support/error_stop.h"
 #include "support/locations.h"
 #include "support/platform.h"
+#include "support/progress.h"
 
 namespace {
 
@@ -17,6 +22,13 @@ constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | BS_VCENTER;
 
 // Sent by the run's thread to the window when the run has ended; wParam 1 when it completed.
 constexpr UINT kRunEnded = WM_APP + 1;
+// Posted by the run's thread as the write goes on: wParam the percentage written, or kFlushing.
+constexpr UINT kRunProgress = WM_APP + 2;
+constexpr WPARAM kFlushing = 101;
+// The button's caption while a run loads, before the write begins.
+constexpr char kLoadingCaption[] = "...";
+// How often the run's thread tells the window at most: about ten times a second.
+constexpr DWORD kProgressEveryMs = 100;
 
 HWND MainWindow = nullptr;
 HWND GoButton = nullptr;
@@ -27,6 +39,35 @@ HANDLE runThread = nullptr;
 // it repaints, moves and answers the system however long the run takes, and Windows never
 // marks it as not responding. The run's boxes are owned by the window as before, and disable
 // it while they are up. An error stop on this thread ends the process with its number.
+// The run's progress reporter, on the run's thread: the window's own thread changes the caption.
+// A post goes only when the percentage has changed, and not within 100 ms of the last one.
+void PostProgress(std::int64_t written, std::int64_t total) {
+    static WPARAM shown = kFlushing + 1;
+    static DWORD postedAt = 0;
+    if (written == quelvane::kProgressEnded) {
+        shown = kFlushing + 1;  // the next run starts afresh
+        return;
+    }
+    const WPARAM now = written == quelvane::kProgressFlushing ? kFlushing
+                       : total > 0 ? static_cast<WPARAM>(written * 100 / total)
+                                   : 100;
+    const DWORD tick = ::GetTickCount();
+    if (now == shown || (now != kFlushing && tick - postedAt < kProgressEveryMs))
+        return;
+    shown = now;
+    postedAt = tick;
+    ::PostMessageA(MainWindow, kRunProgress, now, 0);
+}
+
+void ShowProgress(WPARAM percent) {
+    char caption[16];
+    if (percent == kFlushing)
+        std::snprintf(caption, sizeof caption, "Saving...");
+    else
+        std::snprintf(caption, sizeof caption, "%u %%", static_cast<unsigned>(percent));
+    ::SetWindowTextA(GoButton, caption);
+}
+
 DWORD WINAPI RunOnItsThread(LPVOID) {
     const bool done = quelvane::RunPatch();
     ::PostMessageA(MainWindow, kRunEnded, done ? 1 : 0, 0);
@@ -38,6 +79,7 @@ void PressGo() {
     // owner, so the window stays enabled and its clicks still arrive here.
     if (runThread != nullptr || quelvane::ErrorStopInProgress())
         return;
+    ::SetWindowTextA(GoButton, kLoadingCaption);
     runThread = ::CreateThread(nullptr, 0, RunOnItsThread, nullptr, 0, nullptr);
     if (runThread == nullptr)
         quelvane::ErrorStop(quelvane::kErrorUnhandled, quelvane::kLocationUnhandled);
@@ -53,6 +95,8 @@ void RunEnded(bool done) {
     ::ShutdownBlockReasonDestroy(MainWindow);
     if (done)
         ::PostMessageA(MainWindow, WM_CLOSE, 0, 0);  // "Done." closes the window
+    else
+        ::SetWindowTextA(GoButton, "Go!");  // the window stays for another try
 }
 
 // While a run is under way, input starts nothing and closes nothing: a second press, Escape,
@@ -76,6 +120,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return runThread == nullptr;  // a run is not cut off halfway
         case kRunEnded:
             RunEnded(wParam != 0);
+            return 0;
+        case kRunProgress:
+            if (runThread != nullptr)  // a post that arrives after the run's end is let go
+                ShowProgress(wParam);
             return 0;
         default:
             return ::DefWindowProcA(window, message, wParam, lParam);
@@ -118,5 +166,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     quelvane::InstallErrorStopHandlers();
+    quelvane::SetProgressReporter(PostProgress);
     RunMainWindow();
 }

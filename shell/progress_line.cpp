@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "support/progress.h"
 
@@ -22,18 +23,64 @@ bool writing = false;
 volatile std::sig_atomic_t shown = 0;         // read by a signal handler
 volatile std::sig_atomic_t widthChanged = 1;  // the terminal was resized: read its width again
 std::size_t width = 80;
+std::size_t shownLength = 0;  // of the line on the terminal now
 Clock::time_point started, drawn;
 
-// "1.4 GiB": binary units, one decimal from KiB on.
-std::string Size(std::int64_t bytes) {
-    static const char* const kUnits[] = {"bytes", "KiB", "MiB", "GiB"};
+constexpr const char* kUnits[] = {"bytes", "KiB", "MiB", "GiB"};
+
+// `bytes` in `unit` with `decimals` places, cut down (never up) when `down`, else rounded.
+std::string InUnit(std::int64_t bytes, std::size_t unit, int decimals, bool down) {
     double value = static_cast<double>(bytes);
-    std::size_t unit = 0;
-    for (; value >= 1024 && unit + 1 < std::size(kUnits); ++unit)
+    for (std::size_t k = 0; k < unit; ++k)
         value /= 1024;
+    if (down) {
+        const double scale = decimals == 0 ? 1 : decimals == 1 ? 10 : decimals == 2 ? 100 : 1000;
+        value = static_cast<double>(static_cast<std::int64_t>(value * scale)) / scale;
+    }
     char text[32];
-    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, kUnits[unit]);
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
+}
+
+// "1.4 GiB of 2.0 GiB": both in the total's unit, one decimal from KiB on; what is written is
+// cut down and given more places while it would look the same as the total, so that the sizes
+// never say "all" while the percentage does not.
+std::string Sizes(std::int64_t written, std::int64_t total, bool compact) {
+    std::size_t unit = 0;
+    for (double value = static_cast<double>(total); value >= 1024 && unit + 1 < std::size(kUnits);
+         ++unit) {
+        value /= 1024;
+    }
+    int decimals = unit == 0 ? 0 : 1;
+    while (written < total && decimals < 3 &&
+           InUnit(written, unit, decimals, true) == InUnit(total, unit, decimals, false)) {
+        ++decimals;
+    }
+    const std::string of = InUnit(written, unit, decimals, true),
+                      all = InUnit(total, unit, decimals, false);
+    return compact ? of + "/" + all + " " + kUnits[unit]
+                   : of + " " + kUnits[unit] + " of " + all + " " + kUnits[unit];
+}
+
+// The longest form of the line that fits `room` columns: words go first, the percentage last.
+std::string Fitted(std::int64_t written, std::int64_t total, std::size_t room) {
+    std::vector<std::string> forms;
+    if (written == kProgressFlushing) {
+        const std::string all = Sizes(total, total, false);
+        forms = {"verdata.mul: " + all + " written, flushing to disk", all + " written, flushing",
+                 "flushing"};
+    } else {
+        const std::string percent =
+            "(" + std::to_string(total > 0 ? written * 100 / total : 100) + "%)";
+        forms = {"verdata.mul: " + Sizes(written, total, false) + " written " + percent,
+                 Sizes(written, total, false) + " written " + percent,
+                 Sizes(written, total, true) + " " + percent, percent};
+    }
+    for (const std::string& form : forms) {
+        if (form.size() <= room)
+            return form;
+    }
+    return forms.back().substr(0, room);
 }
 
 void Draw(std::int64_t written, std::int64_t total) {
@@ -53,24 +100,23 @@ void Draw(std::int64_t written, std::int64_t total) {
     const bool flushing = written == kProgressFlushing;
     if (now - started < kQuietFor || (shown != 0 && !flushing && now - drawn < kRedrawEvery))
         return;
+    std::string erase = "\r\033[K";
     if (widthChanged != 0) {
         widthChanged = 0;
         winsize size{};
         width =
             ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col : 80;
+        // A terminal that reflows its lines has wrapped a line wider than it is now: the rows
+        // above the cursor that it took are cleared too, so that no fragment stays behind.
+        for (std::size_t rows = shown != 0 ? (shownLength + width - 1) / width : 1; rows > 1;
+             --rows)
+            erase += "\033[A\033[K";
     }
-    std::string line = "verdata.mul: ";
-    if (flushing) {
-        line += Size(total) + " written, flushing to disk";
-    } else {
-        const long long percent = total > 0 ? written * 100 / total : 100;
-        line +=
-            Size(written) + " of " + Size(total) + " written (" + std::to_string(percent) + "%)";
-    }
-    line.resize(std::min(line.size(), width - 1));  // never wrapped, so always erased whole
-    std::fprintf(stderr, "\r%s\033[K", line.c_str());
+    const std::string line = Fitted(written, total, width - 1);  // never wrapped: erased whole
+    std::fprintf(stderr, "%s%s", erase.c_str(), line.c_str());
     std::fflush(stderr);
     shown = 1;
+    shownLength = line.size();
     drawn = now;
 }
 

@@ -128,10 +128,12 @@ inline int Finish(pid_t held) {
 // A pseudo-terminal that the test reads and types into.
 class Terminal {
   public:
-    // Starts `argv` in `directory` at a new terminal, as its session's leader.
-    Terminal(const std::string& directory, std::vector<const char*> argv) {
+    // Starts `argv` in `directory` at a new terminal `columns` wide, as its session's leader.
+    Terminal(const std::string& directory, std::vector<const char*> argv,
+             unsigned short columns = 80) {
         argv.push_back(nullptr);
-        child_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
+        winsize size{24, columns, 0, 0};
+        child_ = ::forkpty(&master_, nullptr, nullptr, &size);
         if (child_ == 0) {
             if (::chdir(directory.c_str()) == 0)
                 ::execv(argv[0], const_cast<char* const*>(argv.data()));
@@ -171,7 +173,12 @@ class Terminal {
         for (ssize_t got; (got = ::read(master_, buffer, sizeof buffer)) > 0;)
             shown_.append(buffer, static_cast<std::size_t>(got));
     }
-    bool Shows(const std::string& text) const { return shown_.find(text) != std::string::npos; }
+    bool Shows(const std::string& text, std::size_t times = 1) const {
+        std::size_t found = 0;
+        for (auto at = shown_.find(text); at != std::string::npos; at = shown_.find(text, at + 1))
+            ++found;
+        return found >= times;
+    }
     const std::string& Shown() const { return shown_; }
     // Whether the terminal echoes and edits lines, as a shell leaves it.
     bool Cooked() const {

@@ -124,11 +124,67 @@ TEST(RunsMeet, AtATerminalSignalsPutTheTerminalBack) {
         EXPECT_TRUE(shell.Until([&] { return shell.Shows("Stopped") && shell.Cooked(); }))
             << shell.Shown();
         shell.Type("fg\n");
-        EXPECT_TRUE(shell.Until([&] { return !shell.Cooked(); })) << "no key mode after fg";
+        EXPECT_TRUE(shell.Until([&] { return !shell.Cooked() && shell.Shows("Esc: close", 2); }))
+            << "no key mode or no prompt after fg: " << shell.Shown();
         shell.Type("\x04");
         EXPECT_TRUE(shell.Until([&] { return shell.Cooked(); }));
         shell.Type("echo closed $?\n");  // Ctrl-D closes, as Escape does
         EXPECT_TRUE(shell.Until([&] { return shell.Shows("closed 0"); })) << shell.Shown();
+    }
+}
+
+// The window as text at a terminal: keys typed during a run are neither shown nor taken as the
+// answer to "Done.", which says that it waits for Enter; with standard error in a file the
+// prompt and the boxes still show on the terminal; the progress line at 25 columns keeps its
+// percentage and fits.
+TEST(RunsMeet, AtATerminalTheWindowAsTextShowsWhatHappens) {
+    TempDirectory directory;
+    fs::create_directories("work");
+    LongPair("work");
+    const std::string work = directory.Path() + "/work";
+    {
+        Terminal window(work, {QUELVANE_BINARY});
+        ASSERT_TRUE(window.Until([&] { return window.Shows("Esc: close") && !window.Cooked(); }));
+        window.Type("\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        window.Type("xyz\n");
+        ASSERT_TRUE(window.Until([&] { return window.Shows("Quelvane: Done.  [Enter: OK]\r\n"); }))
+            << window.Shown();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(::waitpid(window.Child(), nullptr, WNOHANG), 0) << "a key of the run took it";
+        EXPECT_FALSE(window.Shows("xyz")) << window.Shown();
+        window.Type("\n");
+        EXPECT_EQ(window.Wait(), 0);
+    }
+    {
+        fs::rename("work/patchdata.mul", "patch");
+        const std::string line = std::string("exec ") + QUELVANE_BINARY + " 2>../err";
+        Terminal window(work, {"/bin/sh", "-c", line.c_str()});
+        ASSERT_TRUE(window.Until([&] { return window.Shows("Esc: close"); }));
+        window.Type("\n");
+        EXPECT_TRUE(window.Until([&] {
+            return window.Shows("Quelvane: Error opening Patchdata.mul  [Enter: OK]\r\n");
+        })) << window.Shown();
+        window.Type("\n\x1b");
+        EXPECT_EQ(window.Wait(), 0);
+        EXPECT_EQ(Text("err"), "Quelvane: Error opening Patchdata.mul\n");
+        fs::rename("patch", "work/patchdata.mul");
+    }
+    {
+        const std::string line = std::string("exec ") + QUELVANE_BINARY + " --batch";
+        Terminal batch(work, {"/bin/sh", "-c", line.c_str()}, 25);
+        ASSERT_TRUE(batch.Until([&] { return fs::exists(work + "/verdata.mul.new"); }));
+        ::kill(batch.Child(), SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        ::kill(batch.Child(), SIGCONT);
+        batch.Wait();
+        batch.ReadToEnd();
+        const std::string& shown = batch.Shown();
+        const auto drawn = shown.find("\033[K") + 3, end = shown.find('\r', drawn);
+        ASSERT_NE(end, std::string::npos) << shown;
+        const std::string first = shown.substr(drawn, end - drawn);
+        EXPECT_LE(first.size(), 24u) << first;
+        EXPECT_NE(first.find("%)"), std::string::npos) << first;
     }
 }
 
