@@ -146,6 +146,7 @@ TEST(Cli, AFullDiskStopsWithTheSystemsNumberAndKeepsTheTarget) {
     std::system("umount disk");
     EXPECT_EQ(r.ExitCode, 28) << "ENOSPC";
     EXPECT_EQ(r.Err.rfind("Error: Runtime error  28 at 004020", 0), 0u) << r.Err;
+    EXPECT_NE(r.Err.find("\nNo space left on device\n"), std::string::npos) << "the stop's detail";
     EXPECT_TRUE(after == target);
     EXPECT_FALSE(leftover);
 }
