@@ -160,7 +160,7 @@ void ShowBox(std::string_view text, std::string_view caption, std::uint32_t styl
     const std::string shown = line + (waits ? kEnterHint : "") + "\n";
     std::fputs((streamShows ? shown : line + "\n").c_str(), stream);
     std::fflush(stream);
-    if (!streamShows)
+    if (!streamShows && terminal != ::fileno(stream))
         ToTerminal(shown.data(), shown.size());
     if (waits) {
         ::tcflush(STDIN_FILENO, TCIFLUSH);
@@ -182,8 +182,13 @@ void RestoreTerminalInSignal() {
 int RunStandIn(bool* patched) {
     const bool atTerminal = ::isatty(STDIN_FILENO) != 0;
     if (atTerminal) {
+        // Its own name, else the controlling terminal, else standard error as before.
         const char* name = ::ttyname(STDIN_FILENO);
         terminal = name != nullptr ? ::open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC) : -1;
+        if (terminal < 0)
+            terminal = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (terminal < 0)
+            terminal = STDERR_FILENO;
         KeepTheTerminalAcrossStops();
     }
     SetBoxSink(ShowBox);
