@@ -35,10 +35,6 @@ HWND GoButton = nullptr;
 // The run under way, from the press until its end reaches the window; null when none is.
 HANDLE runThread = nullptr;
 
-// A run works on a thread of its own, so that the window's thread keeps reading its messages:
-// it repaints, moves and answers the system however long the run takes, and Windows never
-// marks it as not responding. The run's boxes are owned by the window as before, and disable
-// it while they are up. An error stop on this thread ends the process with its number.
 // The run's progress reporter, on the run's thread: the window's own thread changes the caption.
 // A post goes only when the percentage has changed, and not within 100 ms of the last one.
 void PostProgress(std::int64_t written, std::int64_t total) {
@@ -68,6 +64,10 @@ void ShowProgress(WPARAM percent) {
     ::SetWindowTextA(GoButton, caption);
 }
 
+// A run works on a thread of its own, so that the window's thread keeps reading its messages:
+// it repaints, moves and answers the system however long the run takes, and Windows never
+// marks it as not responding. The run's boxes are owned by the window as before, and disable
+// it while they are up. An error stop on this thread ends the process with its number.
 DWORD WINAPI RunOnItsThread(LPVOID) {
     const bool done = quelvane::RunPatch();
     ::PostMessageA(MainWindow, kRunEnded, done ? 1 : 0, 0);
