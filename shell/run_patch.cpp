@@ -84,7 +84,6 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
         Os().CanWrite(place.Directory, place.Name, temporary, summary.ResultBytes);
     summary.NotWritable = probe.Error;
     summary.RefusingDirectory = probe.RefusingDirectory;
-    summary.StaleTemporary = probe.StaleTemporary;
     if (probe.StaleTemporary)
         ShowNotice(Notice::StaleWouldBeRemoved, temporary);
     ReleaseTable(PatchTable);

@@ -24,10 +24,9 @@ struct RunSummary {
     std::int64_t ResultBytes = 0;
     bool Counted = false;  // the counts above are complete (the result may still be refused)
     // A dry run: why the target could not be written, or 0; the directory that refuses new
-    // files, when it is that; whether a stale temporary file would be removed.
+    // files, when it is that.
     SystemError NotWritable = 0;
     std::string RefusingDirectory;
-    bool StaleTemporary = false;
     // A real run whose rename took place, but a step after it failed (Done: none did).
     ReplaceStage AfterReplace = ReplaceStage::Done;
     SystemError AfterReplaceError = 0;

@@ -111,12 +111,10 @@ Transfer Repeated(std::uint32_t size, Call transfer) {
 // The path of a held directory (or the current one), for a message that names it.
 std::string PathOf(DirectoryHandle directory) {
     std::string path(4096, '\0');
-    const std::string link = "/proc/self/fd/" + std::to_string(At(directory));
-    const ssize_t length = directory == kCurrentDirectory
-                               ? (::getcwd(path.data(), path.size()) != nullptr
-                                      ? static_cast<ssize_t>(std::strlen(path.c_str()))
-                                      : -1)
-                               : ::readlink(link.c_str(), path.data(), path.size());
+    const std::string link = directory == kCurrentDirectory
+                                 ? std::string("/proc/self/cwd")
+                                 : "/proc/self/fd/" + std::to_string(At(directory));
+    const ssize_t length = ::readlink(link.c_str(), path.data(), path.size());
     return length > 0 ? path.substr(0, static_cast<std::size_t>(length)) : std::string(".");
 }
 
