@@ -21,7 +21,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$quelvane_wine" "$build/e2e/quelvane_e2e_driver.exe" "$exe"
+# A hang fails the run in 30 minutes rather than holding it for good.
+timeout 1800 "$quelvane_wine" "$build/e2e/quelvane_e2e_driver.exe" "$exe"
 
 source "$root/e2e/planted_link.sh"
 source "$root/e2e/full_disk.sh"

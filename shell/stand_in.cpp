@@ -158,12 +158,15 @@ void ShowBox(std::string_view text, std::string_view caption, std::uint32_t styl
     const bool waits = terminal >= 0 && !InterruptedAfterCommit();
     const bool streamShows = ::isatty(::fileno(stream)) != 0;
     const std::string shown = line + (waits ? kEnterHint : "") + "\n";
+    // Keys typed before the box shows are not its answer; one typed once it shows is, however
+    // soon: so the input is discarded before the box is drawn, never after.
+    if (waits)
+        ::tcflush(STDIN_FILENO, TCIFLUSH);
     std::fputs((streamShows ? shown : line + "\n").c_str(), stream);
     std::fflush(stream);
     if (!streamShows && terminal != ::fileno(stream))
         ToTerminal(shown.data(), shown.size());
     if (waits) {
-        ::tcflush(STDIN_FILENO, TCIFLUSH);
         char key = 0;
         while (::read(STDIN_FILENO, &key, 1) == 1 && key != '\n' && key != '\r') {
         }

@@ -20,7 +20,10 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tests/test_files.h"
 
@@ -167,10 +170,13 @@ class Terminal {
         }
         return true;
     }
-    // Reads what is left once the program has ended.
+    // Reads what is left once the program has ended (for 10 s at most: a process left behind
+    // may hold the terminal open).
     void ReadToEnd() {
         char buffer[4096];
-        for (ssize_t got; (got = ::read(master_, buffer, sizeof buffer)) > 0;)
+        pollfd ready{master_, POLLIN, 0};
+        for (ssize_t got;
+             ::poll(&ready, 1, 10000) > 0 && (got = ::read(master_, buffer, sizeof buffer)) > 0;)
             shown_.append(buffer, static_cast<std::size_t>(got));
     }
     bool Shows(const std::string& text, std::size_t times = 1) const {
@@ -186,9 +192,19 @@ class Terminal {
         ::tcgetattr(master_, &modes);
         return (modes.c_lflag & (ECHO | ICANON)) == (ECHO | ICANON);
     }
+    // The program's wait status once it ends; one still running after 30 s is a failure, killed.
     int Wait() const {
         int status = 0;
-        ::waitpid(child_, &status, 0);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (::waitpid(child_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > end) {
+                ADD_FAILURE() << "still running after 30 s; shown: " << shown_;
+                ::kill(child_, SIGKILL);
+                ::waitpid(child_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         return status;
     }
 
