@@ -39,7 +39,8 @@ struct CopyRange {
 
 class Copier {
   public:
-    // `written` bytes of the `total` of the new file are in it already (the head and index).
+    // `written` bytes of the `total` of the new file are in it already (the head and index); a
+    // total below 0 reports nothing.
     Copier(FileHandle target, std::int64_t written, std::int64_t total)
         : target_(target), written_(written), total_(total) {}
 
@@ -161,7 +162,8 @@ class Copier {
 
     void Wrote(std::uint32_t bytes) {
         written_ += bytes;
-        ReportProgress(written_, total_);
+        if (total_ >= 0)
+            ReportProgress(written_, total_);
     }
 
     FileHandle target_;
@@ -197,6 +199,13 @@ void CopyBlocks(const EntryTable& table, FileHandle target, std::int64_t written
     }
     if (range.Length != 0)
         copier.Copy(range);
+    copier.Finish();
+}
+
+void CopyWholeFile(const SourceFile& source, FileHandle target) {
+    Copier copier(target, 0, -1);
+    if (source.Size > 0)
+        copier.Copy({&source, 0, source.Size});
     copier.Finish();
 }
 

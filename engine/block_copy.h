@@ -13,4 +13,7 @@ namespace quelvane {
 void CopyBlocks(const EntryTable& table, FileHandle target, std::int64_t written,
                 std::int64_t total);
 
+// Appends all of `source` to `target` the same way, reporting no progress: a copy of a file.
+void CopyWholeFile(const SourceFile& source, FileHandle target);
+
 }  // namespace quelvane

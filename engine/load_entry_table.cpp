@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/change_list.h"
 #include "engine/little_endian.h"
 #include "support/boxes.h"
 #include "support/error_stop.h"
@@ -120,6 +121,10 @@ bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
                          ReadInt32(bytes + 12), ReadUint32(bytes + 16)};
         if (entry.FileId > MaxFileId) {
             ++table.LeftOut;
+            if (ListingChanges()) {
+                ListChange({Change::LeftOut, name, entry.FileId, entry.BlockId,
+                            IsNoDataMarker(entry) ? 0 : entry.Length, kNoLength});
+            }
             continue;
         }
         if (IsNoDataMarker(entry)) {

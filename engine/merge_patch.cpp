@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <tuple>
 
+#include "engine/change_list.h"
 #include "engine/key_positions.h"
+#include "engine/write_target_file.h"
 
 namespace quelvane {
 namespace {
@@ -124,6 +126,16 @@ std::vector<std::size_t> ReplaceMatchingEntries(std::vector<TableEntry>& target,
                    ? static_cast<std::size_t>(at - target.begin())
                    : KeyPositions::kAbsent;
     };
+    // Told in patch order, against the target as it was: a key the patch holds twice is told
+    // twice, as it is counted.
+    for (std::size_t a = 0; a < patch.size() && ListingChanges(); ++a) {
+        const IndexEntry& entry = patch[a].Entry;
+        const std::size_t position = find(EntryKey::Of(entry));
+        const bool replaces = position != KeyPositions::kAbsent;
+        ListChange({replaces ? Change::Replaced : Change::Added, kPatchFileName, entry.FileId,
+                    entry.BlockId, replaces ? target[position].Entry.Length : kNoLength,
+                    entry.Length});
+    }
     // From the last patch entry to the first, so the first one with a key is the one that stays.
     std::vector<std::size_t> left;
     for (std::size_t a = patch.size(); a-- > 0;) {

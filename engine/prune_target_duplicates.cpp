@@ -1,10 +1,17 @@
 #include "engine/prune_target_duplicates.h"
 
+#include "engine/change_list.h"
 #include "engine/key_positions.h"
+#include "engine/write_target_file.h"
 
 namespace quelvane {
 
 namespace {
+
+void ListDropped(const TableEntry& row) {
+    ListChange({Change::DroppedDuplicate, kTargetFileName, row.Entry.FileId, row.Entry.BlockId,
+                row.Entry.Length, kNoLength});
+}
 
 // In a table sorted by key the entries of one key stand together: keep the last of each run.
 void KeepLastOfEachRun(std::vector<TableEntry>& entries) {
@@ -14,6 +21,8 @@ void KeepLastOfEachRun(std::vector<TableEntry>& entries) {
                                EntryKey::Of(entries[i + 1].Entry) != EntryKey::Of(entries[i].Entry);
         if (lastOfRun)
             entries[kept++] = entries[i];
+        else if (ListingChanges())
+            ListDropped(entries[i]);
     }
     entries.resize(kept);
 }
@@ -36,6 +45,8 @@ std::size_t PruneTargetDuplicates(EntryTable& target) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (last.Find(EntryKey::Of(entries[i].Entry)) == i)
             entries[kept++] = entries[i];
+        else if (ListingChanges())
+            ListDropped(entries[i]);
     }
     entries.resize(kept);
     return before - kept;

@@ -6,6 +6,7 @@
 
 #include "engine/assign_offsets.h"
 #include "engine/block_copy.h"
+#include "engine/keep_backup.h"
 #include "engine/little_endian.h"
 #include "engine/merge_patch.h"
 #include "support/boxes.h"
@@ -99,9 +100,23 @@ bool LayOutTarget(EntryTable& target, EntryTable& patch, MergeCounts* counts,
 }
 
 bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace& place,
-                        ReplaceStage* afterReplace, SystemError* afterReplaceError) {
+                        std::string_view backupSuffix, ReplaceStage* afterReplace,
+                        SystemError* afterReplaceError) {
     // The target's own file, loaded first and still open: the new file takes its attributes.
     const FileHandle model = target.Sources.empty() ? kNoFile : target.Sources.front()->Handle;
+    SystemError error = 0;
+
+    // A backup's name that is not free for it refuses the run before anything is made.
+    const bool keepBackup = !backupSuffix.empty() && model != kNoFile;
+    const std::string backup = place.Name + std::string(backupSuffix);
+    if (keepBackup) {
+        const std::string refusal = BackupRefusal(place.Directory, backup, &error);
+        if (error != 0 || !refusal.empty()) {
+            return Refuse(target, patch,
+                          std::string(kWriteErrorText) + (refusal.empty() ? "" : ": " + refusal),
+                          error);
+        }
+    }
 
     // The new file goes beside the target, in the directory held since the target was found.
     // It is created only where nothing of its name exists, so no file or link planted under
@@ -109,7 +124,6 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     // the run's lock keeps any other run's away) is it removed, as a name, and the create tried
     // once more.
     const FinalPlace temporary{place.Directory, place.Name + std::string(kTemporarySuffix)};
-    SystemError error = 0;
     FileHandle file = Os().CreateNew(temporary.Directory, temporary.Name, model, &error);
     if (file == kNoFile && error == kNameTaken &&
         (error = Os().RemoveStale(temporary.Directory, temporary.Name)) == 0) {
@@ -138,6 +152,17 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     if (model != kNoFile && (error = Os().StillNames(place.Directory, place.Name, model)) != 0) {
         Abandon(file, temporary);
         return Refuse(target, patch, kWriteErrorText, error);
+    }
+    // The backup is made last, from the file that was loaded, and is on disk before the rename:
+    // whatever the rename does, the old file is never without a name.
+    BackupKind kind = BackupKind::Link;
+    if (keepBackup &&
+        (error = KeepBackup(*target.Sources.front(), place.Directory, backup, &kind)) != 0) {
+        Abandon(file, temporary);
+        return Refuse(
+            target, patch,
+            std::string(kWriteErrorText) + ": the backup '" + backup + "' could not be made",
+            error);
     }
     // The sources are closed before the replace: Windows cannot replace a file that this process
     // holds without sharing delete. The new file stays open: Windows renames it through its

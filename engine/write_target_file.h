@@ -38,11 +38,14 @@ bool WriteTargetFile(EntryTable& target, EntryTable& patch, const FinalPlace& pl
 // rest. The boxes carry the system's reason where there is one.
 bool LayOutTarget(EntryTable& target, EntryTable& patch, MergeCounts* counts,
                   std::size_t* resultEntries = nullptr, std::int64_t* resultBytes = nullptr);
+// With a `backupSuffix`, the old file is kept as its name with the suffix, beside it (see
+// keep_backup.h); a name that cannot take it refuses the run before anything is made, and a
+// backup that cannot be made refuses it before the rename.
 // `afterReplace`, when not null, is told how far the replace came: a stage other than Done means
 // the target was replaced (the result is true) but a step after the rename failed, with the
 // system's reason in `afterReplaceError`. No box is shown for that: the caller reports it.
 bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace& place,
-                        ReplaceStage* afterReplace = nullptr,
+                        std::string_view backupSuffix = {}, ReplaceStage* afterReplace = nullptr,
                         SystemError* afterReplaceError = nullptr);
 
 // "verdata.mul was replaced, but flushing the directory failed": what a replace that took place

@@ -11,6 +11,13 @@
 namespace quelvane {
 namespace {
 
+bool quiet = false;
+
+// One line on standard output, as the run tells it.
+void PrintChange(const ChangeLine& change) {
+    std::puts(ChangeText(change).c_str());  // flushed, and checked, at exit
+}
+
 // One line on standard error, at once.
 void Say(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
@@ -82,23 +89,58 @@ std::string StopExplanation(std::uint32_t number) {
     return StopDetail().empty() ? ReasonText(number) : StopDetail();
 }
 
-void PrintNotice(Notice notice, std::string_view name) {
-    Say(std::string("quelvane: ") +
-        (notice == Notice::StaleRemoved ? "removed " : "would remove ") + Quoted(name) +
-        ", left by an earlier run");
+std::string ChangeText(const ChangeLine& change) {
+    const auto length = [](std::int64_t bytes) {
+        return bytes == kNoLength ? std::string("-") : std::to_string(bytes);
+    };
+    const char* kind = change.Kind == Change::LeftOut            ? "left-out"
+                       : change.Kind == Change::DroppedDuplicate ? "dropped-duplicate"
+                       : change.Kind == Change::Replaced         ? "replaced"
+                                                                 : "added";
+    return std::string(kind) + "\t" + std::string(change.File) + "\t" +
+           std::to_string(change.FileId) + "\t" + std::to_string(change.BlockId) + "\t" +
+           length(change.Before) + "\t" + length(change.After);
 }
 
-int RunBatch(bool dryRun, bool* patched) {
+void PrintNotice(Notice notice, std::string_view name) {
+    if (quiet && notice != Notice::StaleRemoved && notice != Notice::StaleWouldBeRemoved)
+        return;
+    switch (notice) {
+        case Notice::StaleRemoved:
+        case Notice::StaleWouldBeRemoved:
+            Say(std::string("quelvane: ") +
+                (notice == Notice::StaleRemoved ? "removed " : "would remove ") + Quoted(name) +
+                ", left by an earlier run");
+            break;
+        case Notice::WaitingForRun:
+            Say("quelvane: waiting for another run on " + std::string(name) + "...");
+            break;
+        case Notice::BackupWouldBeMade:
+        case Notice::BackupWouldReplace:
+            Say("quelvane: would keep the old verdata.mul as " + Quoted(name) +
+                (notice == Notice::BackupWouldReplace ? ", in place of the earlier one" : ""));
+            break;
+    }
+}
+
+int RunBatch(const BatchChoices& choices, bool* patched) {
+    const bool dryRun = choices.DryRun;
     SetBoxSink(PrintBox);
+    quiet = choices.Quiet;
+    if (choices.Verbose)
+        SetChangeSink(PrintChange);
     RunSummary summary;
     RunOptions options;
     options.DryRun = dryRun;
     options.PauseAndSayDone = false;
     options.Summary = &summary;
+    options.BackupSuffix = choices.BackupSuffix;
+    options.WaitMilliseconds = choices.WaitMilliseconds;
     const bool completed = RunPatch(options);
+    SetChangeSink(nullptr);
     *patched = completed && !dryRun;
     // A dry run tells what it found as far as it came, even when the result would be refused.
-    if (completed || (dryRun && summary.Counted))
+    if (!choices.Quiet && (completed || (dryRun && summary.Counted)))
         std::printf("%s\n", SummaryText(summary, dryRun).c_str());  // flushed, and checked, at exit
     if (!completed)
         return 1;

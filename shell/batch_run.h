@@ -2,8 +2,10 @@
 // pause; a summary line on success, the refusal and its reason on failure.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "engine/change_list.h"
 #include "shell/run_patch.h"
 #include "support/boxes.h"
 
@@ -12,6 +14,15 @@ namespace quelvane {
 // The status of a run that replaced the target but could not confirm it on disk.
 inline constexpr int kExitReplacedUnconfirmed = 3;
 
+// What the command asks of a run for scripts.
+struct BatchChoices {
+    bool DryRun = false;
+    bool Quiet = false;    // no summary and no word but errors and removals
+    bool Verbose = false;  // a line per change on standard output, before the summary
+    std::string BackupSuffix;
+    std::int64_t WaitMilliseconds = 0;
+};
+
 // Runs once in the current directory. On success prints the summary on standard output and
 // returns 0; a refusal prints "quelvane: <the box's text>[: <reason>]" on standard error and
 // returns 1, as does a dry run that finds the target could not be written (its summary, counts
@@ -19,7 +30,12 @@ inline constexpr int kExitReplacedUnconfirmed = 3;
 // prints the summary, says so on standard error and returns kExitReplacedUnconfirmed. The error
 // stop ends the process with its number, after its text and reason on standard error.
 // `patched` tells whether the target was replaced.
-int RunBatch(bool dryRun, bool* patched);
+int RunBatch(const BatchChoices& choices, bool* patched);
+
+// A change as one line, fields parted by tabs: its kind ("left-out", "dropped-duplicate",
+// "replaced", "added"), the file its entry is in, FileId, BlockId, and the data's length before
+// and after ("-" where there is none).
+std::string ChangeText(const ChangeLine& change);
 
 // "verdata.mul: 5 entries, 1 earlier duplicate dropped; patchdata.mul: 3 entries, 2 replaced,
 // 1 added; result 7 entries, 1234 bytes", the same words with "would be" in a dry run.
@@ -34,7 +50,7 @@ std::string ReasonText(SystemError reason);
 std::string StopExplanation(std::uint32_t number);
 
 // Prints the engine's notices on standard error: "quelvane: removed 'verdata.mul.new', left by
-// an earlier run".
+// an earlier run". A quiet run says only what removes a file.
 void PrintNotice(Notice notice, std::string_view name);
 
 }  // namespace quelvane

@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace quelvane {
 
@@ -77,16 +80,52 @@ const char kUsage[] =
     "\n"
     "See quelvane(1).\n";
 
+namespace {
+
+constexpr char kDefaultBackupSuffix[] = ".orig";
+
+// What is wrong with a backup suffix, or empty: the backup goes beside the target, under a name
+// that is neither the target's nor the temporary file's.
+std::string SuffixProblem(const std::string& suffix) {
+    if (suffix.empty())
+        return "the backup suffix cannot be empty";
+    if (suffix.find('/') != std::string::npos)
+        return "the backup suffix cannot contain '/': the backup goes beside verdata.mul";
+    if (suffix == ".new")
+        return "the backup suffix cannot be '.new': verdata.mul.new is the temporary file";
+    return "";
+}
+
+// "--wait=SECONDS": a number of seconds, fractions allowed, in milliseconds; -2 when it is none.
+std::int64_t WaitFor(const char* text) {
+    if (text == nullptr)
+        return -1;
+    char* end = nullptr;
+    errno = 0;
+    const double seconds = std::strtod(text, &end);
+    if (end == text || *end != '\0' || errno != 0 || !(seconds >= 0) || seconds > 1e9)
+        return -2;
+    return static_cast<std::int64_t>(std::ceil(seconds * 1000));
+}
+
+}  // namespace
+
 int ParseArguments(int argc, char** argv, Arguments& arguments) {
-    enum { kBatch = 256, kVersion };
+    enum { kBatch = 256, kVersion, kWait };
     static const option kOptions[] = {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, kVersion},
         {"directory", required_argument, nullptr, 'C'},
         {"batch", no_argument, nullptr, kBatch},
         {"dry-run", no_argument, nullptr, 'n'},
+        {"backup", optional_argument, nullptr, 'b'},
+        {"wait", optional_argument, nullptr, kWait},
+        {"verbose", no_argument, nullptr, 'v'},
+        {"list", no_argument, nullptr, 'v'},
+        {"quiet", no_argument, nullptr, 'q'},
         {nullptr, 0, nullptr, 0},
     };
+    bool waits = false;
     const auto wrong = [](const std::string& message) {
         if (!message.empty())
             std::fprintf(stderr, "quelvane: %s\n", message.c_str());
@@ -95,7 +134,7 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
     };
     argv[0] = const_cast<char*>("quelvane");  // how getopt_long's messages name the program
     ::opterr = 1;
-    for (int code; (code = ::getopt_long(argc, argv, "hC:n", kOptions, nullptr)) != -1;) {
+    for (int code; (code = ::getopt_long(argc, argv, "hC:nbvq", kOptions, nullptr)) != -1;) {
         switch (code) {
             case 'h':
                 arguments.Help = true;
@@ -112,12 +151,44 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
             case 'n':
                 arguments.DryRun = true;
                 break;
+            case 'b':
+                arguments.BackupSuffix = ::optarg != nullptr ? ::optarg : kDefaultBackupSuffix;
+                if (const std::string problem = SuffixProblem(arguments.BackupSuffix);
+                    !problem.empty()) {
+                    return wrong(problem);
+                }
+                break;
+            case kWait:
+                waits = true;
+                arguments.WaitMilliseconds = WaitFor(::optarg);
+                if (arguments.WaitMilliseconds == -2) {
+                    return wrong("invalid time to wait " + Quoted(::optarg) +
+                                 ": a number of seconds is expected");
+                }
+                break;
+            case 'v':
+                arguments.Verbose = true;
+                break;
+            case 'q':
+                arguments.Quiet = true;
+                break;
             default:
                 return wrong("");  // getopt_long has said what is wrong
         }
     }
     if (arguments.Batch && arguments.DryRun)
         return wrong("--batch and --dry-run cannot be used together");
+    if (arguments.Verbose && arguments.Quiet)
+        return wrong("--quiet and --verbose cannot be used together");
+    // The window as text keeps no backup and waits for nobody, as the window does.
+    const bool once = arguments.Batch || arguments.DryRun;
+    for (const auto& [given, name] : {std::pair{!arguments.BackupSuffix.empty(), "--backup"},
+                                      {waits, "--wait"},
+                                      {arguments.Verbose, "--verbose"},
+                                      {arguments.Quiet, "--quiet"}}) {
+        if (given && !once)
+            return wrong(std::string(name) + " needs --batch or --dry-run");
+    }
     if (::optind < argc) {
         struct stat status {};
         const bool directory = ::stat(argv[::optind], &status) == 0 && S_ISDIR(status.st_mode);

@@ -1,6 +1,7 @@
 // The native command's arguments, as Linux programs take them, and its words about them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,7 +10,10 @@ namespace quelvane {
 
 struct Arguments {
     bool Help = false, Version = false, Batch = false, DryRun = false;
+    bool Verbose = false, Quiet = false;
     std::vector<const char*> Directories;  // -C, in turn: each relative to the one before
+    std::string BackupSuffix;              // -b: ".orig" or the suffix given; empty: no backup
+    std::int64_t WaitMilliseconds = 0;     // --wait: -1 for as long as it takes
 };
 
 // Parses the arguments with getopt_long (options in any order, unambiguous abbreviations of the

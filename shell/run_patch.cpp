@@ -1,9 +1,11 @@
 #include "shell/run_patch.h"
 
+#include <chrono>
 #include <string>
 
 #include "engine/assign_offsets.h"
 #include "engine/entry_table.h"
+#include "engine/keep_backup.h"
 #include "engine/load_entry_table.h"
 #include "engine/prune_target_duplicates.h"
 #include "engine/write_target_file.h"
@@ -14,6 +16,7 @@ namespace quelvane {
 namespace {
 
 constexpr std::string_view kTargetOpenErrorText = "Error opening Verdata.mul";
+constexpr std::uint32_t kLockRetryMilliseconds = 100;
 
 // Where "verdata.mul" finally leads, found once at the start of a run, and the lock that keeps
 // other runs off it; its directory and the lock are held until the write is over, whichever way
@@ -28,11 +31,22 @@ class TargetPlace {
     TargetPlace(const TargetPlace&) = delete;
     TargetPlace& operator=(const TargetPlace&) = delete;
 
-    // Finds the place and takes its lock: exclusive to write, shared to only read.
-    bool Take(bool exclusive) {
+    // Finds the place and takes its lock: exclusive to write, shared to only read; while another
+    // run holds it, tried again every 100 ms for up to `wait` milliseconds (kWaitForever: until
+    // it is free).
+    bool Take(bool exclusive, std::int64_t wait) {
         error_ = Os().Resolve(kTargetFileName, &place_);
         if (error_ == 0)
             error_ = Os().Lock(place_, exclusive, &lock_);
+        if (error_ != kRunInProgress || wait == 0)
+            return error_ == 0;
+        ShowNotice(Notice::WaitingForRun, kTargetFileName);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
+        while (error_ == kRunInProgress &&
+               (wait == kWaitForever || std::chrono::steady_clock::now() < end)) {
+            Os().Pause(kLockRetryMilliseconds);
+            error_ = Os().Lock(place_, exclusive, &lock_);
+        }
         return error_ == 0;
     }
     const FinalPlace& Place() const { return place_; }
@@ -47,7 +61,7 @@ class TargetPlace {
 // The run up to the end of the write (a dry run: up to the limits), under the place's lock.
 bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     TargetPlace target;
-    if (!target.Take(!options.DryRun)) {
+    if (!target.Take(!options.DryRun, options.WaitMilliseconds)) {
         ShowErrorBox(kTargetOpenErrorText, target.Error());
         return false;
     }
@@ -75,10 +89,25 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     if (!laidOut)
         return false;
     if (!options.DryRun) {
-        return WriteLaidOutTarget(TargetTable, PatchTable, target.Place(), &summary.AfterReplace,
-                                  &summary.AfterReplaceError);
+        return WriteLaidOutTarget(TargetTable, PatchTable, target.Place(), options.BackupSuffix,
+                                  &summary.AfterReplace, &summary.AfterReplaceError);
     }
     const FinalPlace& place = target.Place();
+    if (!options.BackupSuffix.empty()) {
+        const std::string backup = place.Name + options.BackupSuffix;
+        SystemError error = 0;
+        const std::string refusal = BackupRefusal(place.Directory, backup, &error);
+        if (error != 0 || !refusal.empty()) {
+            ReleaseTable(PatchTable);
+            ReleaseTable(TargetTable);
+            ShowErrorBox(std::string(kWriteErrorText) + (refusal.empty() ? "" : ": " + refusal),
+                         error);
+            return false;
+        }
+        ShowNotice(BackupReplacesEarlier(place.Directory, backup) ? Notice::BackupWouldReplace
+                                                                  : Notice::BackupWouldBeMade,
+                   backup);
+    }
     const std::string temporary = place.Name + std::string(kTemporarySuffix);
     const WriteProbe probe =
         Os().CanWrite(place.Directory, place.Name, temporary, summary.ResultBytes);

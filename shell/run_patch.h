@@ -8,6 +8,9 @@
 
 namespace quelvane {
 
+// RunOptions::WaitMilliseconds for a wait without end.
+inline constexpr std::int64_t kWaitForever = -1;
+
 // The pause between the work and the "Done." box.
 inline constexpr unsigned kDonePauseMilliseconds = 2500;
 
@@ -40,6 +43,11 @@ struct RunOptions {
     bool PauseAndSayDone = true;
     // Filled as far as the run came (when not null): see RunSummary::Counted.
     RunSummary* Summary = nullptr;
+    // Keep the old target as its name with this suffix, beside it (empty: no backup).
+    std::string BackupSuffix;
+    // How long to wait for another run's lock before refusing, in milliseconds; kWaitForever:
+    // as long as it takes. Waiting is said once (Notice::WaitingForRun).
+    std::int64_t WaitMilliseconds = 0;
 };
 
 // One press of "Go!": load the target, then the patch, prune, merge and write, pause, "Done.".

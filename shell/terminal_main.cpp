@@ -45,12 +45,16 @@ int main(int argc, char** argv) {
         }
     }
     quelvane::InstallErrorStopHandlers();
-    quelvane::ShowProgressAtTerminal();
+    if (!arguments.Quiet)
+        quelvane::ShowProgressAtTerminal();
     quelvane::CleanUpOnTerminatingSignals(CleanUpInSignal);
     quelvane::SetNoticeSink(quelvane::PrintNotice);
     bool patched = false;
-    const int status = arguments.Batch || arguments.DryRun
-                           ? quelvane::RunBatch(arguments.DryRun, &patched)
-                           : quelvane::RunStandIn(&patched);
+    const int status =
+        arguments.Batch || arguments.DryRun
+            ? quelvane::RunBatch({arguments.DryRun, arguments.Quiet, arguments.Verbose,
+                                  arguments.BackupSuffix, arguments.WaitMilliseconds},
+                                 &patched)
+            : quelvane::RunStandIn(&patched);
     return quelvane::FinishOutput(status, patched);
 }

@@ -36,6 +36,9 @@ void SetBoxSink(BoxSink sink);
 enum class Notice {
     StaleRemoved,         // a temporary file left by an earlier run was removed
     StaleWouldBeRemoved,  // a dry run found one, which a run would remove
+    WaitingForRun,        // another run holds the file's lock: this one waits for it
+    BackupWouldBeMade,    // a dry run: the old file would be kept as `name`
+    BackupWouldReplace,   // the same, in place of an earlier backup of that name
 };
 using NoticeSink = void (*)(Notice notice, std::string_view name);
 void SetNoticeSink(NoticeSink sink);

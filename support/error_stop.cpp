@@ -21,10 +21,13 @@ std::atomic<bool> stopping = false;
 
 // The temporary file to remove, kept so that a signal handler can read it at any moment: the
 // name in a fixed buffer, and a flag set only once the rest is in place.
-volatile std::sig_atomic_t pendingSet = 0;
-FileHandle pendingFile = kNoFile;
-DirectoryHandle pendingDirectory = kCurrentDirectory;
-std::array<char, 1024> pendingName{};
+struct Pending {
+    volatile std::sig_atomic_t Set = 0;
+    FileHandle File = kNoFile;
+    DirectoryHandle Directory = kCurrentDirectory;
+    std::array<char, 1024> Name{};
+};
+std::array<Pending, kTemporaryKinds> pending;
 std::string stopDetail;
 
 // Clears the flag again only if the end of the process unwinds instead of ending it, which only
@@ -36,14 +39,17 @@ struct StopScope {
     StopScope& operator=(const StopScope&) = delete;
 };
 
-void RemovePendingFile() {
-    if (pendingSet == 0)
-        return;
-    // Errors are ignored: the process is ending with the error that brought us here.
-    if (pendingFile != kNoFile)
-        (void)Os().Close(pendingFile);
-    (void)Os().Remove(pendingDirectory, pendingName.data());
-    ForgetRemoveOnErrorStop();
+void RemovePendingFiles() {
+    for (std::size_t index = 0; index < kTemporaryKinds; ++index) {
+        Pending& file = pending[index];
+        if (file.Set == 0)
+            continue;
+        // Errors are ignored: the process is ending with the error that brought us here.
+        if (file.File != kNoFile)
+            (void)Os().Close(file.File);
+        (void)Os().Remove(file.Directory, file.Name.data());
+        ForgetRemoveOnErrorStop(static_cast<Temporary>(index));
+    }
 }
 
 }  // namespace
@@ -65,7 +71,7 @@ std::string FormatRuntimeError(std::uint32_t number, std::uint32_t location) {
 
 void ErrorStop(std::uint32_t number, std::uint32_t location) {
     const StopScope scope;
-    RemovePendingFile();
+    RemovePendingFiles();
     ReportProgressEnded();
     ShowStopBox(FormatRuntimeError(number, location), number);
     Os().EndProcess(number);
@@ -83,30 +89,33 @@ bool ErrorStopInProgress() {
     return stopping;
 }
 
-void RemoveOnErrorStop(FileHandle file, DirectoryHandle directory, std::string_view name) {
-    pendingSet = 0;
+void RemoveOnErrorStop(FileHandle file, DirectoryHandle directory, std::string_view name,
+                       Temporary kind) {
+    Pending& slot = pending[static_cast<std::size_t>(kind)];
+    slot.Set = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    pendingFile = file;
-    pendingDirectory = directory;
-    const std::size_t length = std::min(name.size(), pendingName.size() - 1);
-    std::copy_n(name.data(), length, pendingName.data());
-    pendingName[length] = '\0';
+    slot.File = file;
+    slot.Directory = directory;
+    const std::size_t length = std::min(name.size(), slot.Name.size() - 1);
+    std::copy_n(name.data(), length, slot.Name.data());
+    slot.Name[length] = '\0';
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    pendingSet = length == name.size() ? 1 : 0;  // a name cut short is not this run's
+    slot.Set = length == name.size() ? 1 : 0;  // a name cut short is not this run's
 }
 
-void ForgetRemoveOnErrorStop() {
-    pendingSet = 0;
+void ForgetRemoveOnErrorStop(Temporary kind) {
+    Pending& slot = pending[static_cast<std::size_t>(kind)];
+    slot.Set = 0;
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    pendingFile = kNoFile;
-    pendingDirectory = kCurrentDirectory;
+    slot.File = kNoFile;
+    slot.Directory = kCurrentDirectory;
 }
 
-bool PendingTemporaryFile(DirectoryHandle* directory, const char** name) {
-    if (pendingSet == 0)
+bool PendingTemporaryFile(std::size_t index, DirectoryHandle* directory, const char** name) {
+    if (index >= kTemporaryKinds || pending[index].Set == 0)
         return false;
-    *directory = pendingDirectory;
-    *name = pendingName.data();
+    *directory = pending[index].Directory;
+    *name = pending[index].Name.data();
     return true;
 }
 

@@ -39,11 +39,15 @@ const std::string& StopDetail();
 bool ErrorStopInProgress();
 
 // A temporary file (`name` in `directory`) that the error stop closes and removes before its box,
-// and a terminating signal removes before the process ends. One at a time.
-void RemoveOnErrorStop(FileHandle file, DirectoryHandle directory, std::string_view name);
-void ForgetRemoveOnErrorStop();
-// The file registered above, if any: safe to call from a signal handler.
-bool PendingTemporaryFile(DirectoryHandle* directory, const char** name);
+// and a terminating signal removes before the process ends: one of the result, and one of a
+// backup being made while the result waits for its rename.
+enum class Temporary : std::size_t { Result = 0, Backup = 1 };
+inline constexpr std::size_t kTemporaryKinds = 2;
+void RemoveOnErrorStop(FileHandle file, DirectoryHandle directory, std::string_view name,
+                       Temporary kind = Temporary::Result);
+void ForgetRemoveOnErrorStop(Temporary kind = Temporary::Result);
+// The file registered above of kind `index`, if any: safe to call from a signal handler.
+bool PendingTemporaryFile(std::size_t index, DirectoryHandle* directory, const char** name);
 
 // Routes allocation failures (203) and unhandled exceptions (217) to the error stop.
 void InstallErrorStopHandlers();

@@ -17,6 +17,7 @@ enum Location : std::uint32_t {
     kLocationReadCopy = 0x00402030,
     kLocationWriteCopy = 0x00402040,
     kLocationFlushTarget = 0x00402050,
+    kLocationFlushBackup = 0x00402060,
     kLocationAllocate = 0x00403010,
     kLocationUnhandled = 0x00403020,
 };

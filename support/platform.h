@@ -71,6 +71,9 @@ enum class ReplaceStage : std::uint8_t {
     Done,               // renamed and durable
 };
 
+// What a name in a directory stands for, the name itself: a link is a link, followed nowhere.
+enum class NameKind : std::uint8_t { Nothing, RegularFile, Directory, Link, Other };
+
 // What a file is opened for. Both ask others to only read it meanwhile.
 enum class OpenMode {
     ReadWrite,  // read and write access: tells early that the file cannot be replaced
@@ -155,6 +158,17 @@ class Platform {
     // on POSIX its permission bits and, where the process may set them, its owner and group; on
     // Windows, as far as the file system takes them, its attributes and creation time.
     virtual SystemError KeepAttributes(FileHandle model, FileHandle file) = 0;
+    // Gives `file` the last access and modification times of `model`, so that a copy of it
+    // shows the same age.
+    virtual SystemError KeepTimes(FileHandle model, FileHandle file) = 0;
+    // What `name` in `directory` is now (Nothing where there is no such name).
+    virtual SystemError KindOf(DirectoryHandle directory, std::string_view name,
+                               NameKind* kind) = 0;
+    // Gives the open file `file` one more name, `name` in `directory`: the same file, not a copy.
+    // Only where nothing of that name exists (kNameTaken); kLinkUnsupported where the file
+    // system or the system gives a file no second name, or not this one (the caller copies).
+    virtual SystemError LinkFile(FileHandle file, DirectoryHandle directory,
+                                 std::string_view name) = 0;
     // 0 when `name` in `directory` is still the open file `file` (not a link to it);
     // kNameMoved when it is another file or a link now, or the system's code when it is gone.
     virtual SystemError StillNames(DirectoryHandle directory, std::string_view name,
@@ -193,6 +207,8 @@ inline constexpr SystemError kNotRegularFile = 0xFFFFFFFCu;
 inline constexpr SystemError kTemporaryIsDirectory = 0xFFFFFFFBu;
 // The code CreateNew reports when something of the name exists already.
 inline constexpr SystemError kNameTaken = 0xFFFFFFFAu;
+// The code LinkFile reports when the file cannot be given a second name.
+inline constexpr SystemError kLinkUnsupported = 0xFFFFFFF9u;
 
 // The platform in force: the real one of this build unless a test has installed another.
 Platform& Os();

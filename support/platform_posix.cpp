@@ -388,6 +388,53 @@ class PosixPlatform final : public Platform {
         return 0;
     }
 
+    SystemError KeepTimes(FileHandle model, FileHandle file) override {
+        struct stat status {};
+        if (::fstat(Descriptor(model), &status) != 0)
+            return LastError();
+        const timespec times[2] = {status.st_atim, status.st_mtim};
+        return ::futimens(Descriptor(file), times) != 0 ? LastError() : 0;
+    }
+
+    SystemError KindOf(DirectoryHandle directory, std::string_view name, NameKind* kind) override {
+        struct stat status {};
+        *kind = NameKind::Nothing;
+        if (::fstatat(At(directory), std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? 0 : LastError();
+        *kind = S_ISREG(status.st_mode)   ? NameKind::RegularFile
+                : S_ISDIR(status.st_mode) ? NameKind::Directory
+                : S_ISLNK(status.st_mode) ? NameKind::Link
+                                          : NameKind::Other;
+        return 0;
+    }
+
+    // The open descriptor itself gets the name (through /proc, which any process may use for
+    // its own files), so the link is the file that was loaded, whatever its name stands for
+    // now. A file system without hard links (FAT), one that will not link this file (the
+    // kernel's protection of others' files) or a file at its most links: the caller copies.
+    SystemError LinkFile(FileHandle file, DirectoryHandle directory,
+                         std::string_view name) override {
+        const std::string self = "/proc/self/fd/" + std::to_string(Descriptor(file));
+        const std::string to(name);
+        int result = ::linkat(AT_FDCWD, self.c_str(), At(directory), to.c_str(), AT_SYMLINK_FOLLOW);
+        if (result != 0 && errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0)
+            result = ::linkat(Descriptor(file), "", At(directory), to.c_str(), AT_EMPTY_PATH);
+        if (result == 0)
+            return 0;
+        switch (errno) {
+            case EEXIST:
+                return kNameTaken;
+            case EPERM:
+            case EOPNOTSUPP:
+            case EMLINK:
+            case EXDEV:
+            case ENOSYS:
+                return kLinkUnsupported;
+            default:
+                return LastError();
+        }
+    }
+
     SystemError StillNames(DirectoryHandle directory, std::string_view name,
                            FileHandle file) override {
         struct stat named {};

@@ -408,6 +408,33 @@ class Win32Platform final : public Platform {
         return 0;
     }
 
+    SystemError KeepTimes(FileHandle model, FileHandle file) override {
+        FILETIME accessed{}, written{};
+        if (::GetFileTime(Win(model), nullptr, &accessed, &written) == 0)
+            return LastError();
+        return ::SetFileTime(Win(file), nullptr, &accessed, &written) == 0 ? LastError() : 0;
+    }
+
+    // Names are the current folder's here, as everywhere in this implementation. A reparse
+    // point (a symbolic link, a junction) is a link, whatever it points to.
+    SystemError KindOf(DirectoryHandle, std::string_view name, NameKind* kind) override {
+        *kind = NameKind::Nothing;
+        const DWORD attributes = ::GetFileAttributesA(std::string(name).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = ::GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+        }
+        *kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? NameKind::Link
+                : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? NameKind::Directory
+                                                                 : NameKind::RegularFile;
+        return 0;
+    }
+
+    // The window keeps no backup, the only user of a second name: a copy serves anywhere else.
+    SystemError LinkFile(FileHandle, DirectoryHandle, std::string_view) override {
+        return kLinkUnsupported;
+    }
+
     // Windows replaces the name itself, never through a link, and holds no directory open: the
     // name is the one the target was opened by.
     SystemError StillNames(DirectoryHandle, std::string_view, FileHandle) override { return 0; }

@@ -35,9 +35,12 @@ void OnTerminatingSignal(int number) {
     }
     DirectoryHandle directory = kCurrentDirectory;
     const char* name = nullptr;
-    if (PendingTemporaryFile(&directory, &name)) {
-        const int at = directory == kCurrentDirectory ? AT_FDCWD : static_cast<int>(directory) - 1;
-        (void)::unlinkat(at, name, 0);
+    for (std::size_t index = 0; index < kTemporaryKinds; ++index) {
+        if (PendingTemporaryFile(index, &directory, &name)) {
+            const int at =
+                directory == kCurrentDirectory ? AT_FDCWD : static_cast<int>(directory) - 1;
+            (void)::unlinkat(at, name, 0);
+        }
     }
     if (installed != nullptr)
         installed();

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <random>
 
 #include "shell/run_patch.h"
@@ -13,6 +15,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -291,6 +294,76 @@ TEST_F(Run, EveryFailingOperationLeavesThePairAsItWas) {
     }
     std::printf("[ fault injection ] %zu faults injected\n", injected);
     EXPECT_GT(injected, 300u);
+}
+
+// With a backup asked for, the old file is kept beside the new one: a second name of it where
+// the file system gives one, else a copy with its times; an earlier backup is replaced. Every
+// operation of such a run then fails in turn: the pair, and the earlier backup or its absence,
+// as they were, nothing else left; a failure once the backup is in place leaves it there (the
+// old file, which is the target still).
+TEST_F(Run, ABackupIsTheOldFileAndEveryFailureLeavesTheEarlierOne) {
+    namespace fs = std::filesystem;
+    const Bytes target = File({{1, 1, 3, 'a'}}), patch = File({{1, 2, 3, 'b'}});
+    const Bytes earlier(5, 'e');
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    RunOptions options;
+    options.BackupSuffix = ".orig";
+    std::size_t injected = 0;
+    for (const bool links : {true, false}) {
+        for (const bool hadBackup : {false, true}) {
+            SCOPED_TRACE(std::string(links ? "links" : "no links") +
+                         (hadBackup ? ", an earlier backup" : ""));
+            os.HardLinks = links;
+            const auto lay = [&] {
+                WriteFileBytes("verdata.mul", target);
+                WriteFileBytes("patchdata.mul", patch);
+                fs::last_write_time("verdata.mul", old);
+                fs::remove("verdata.mul.orig");
+                if (hadBackup)
+                    WriteFileBytes("verdata.mul.orig", earlier);
+            };
+            lay();
+#ifndef _WIN32
+            struct stat loaded {};
+            ::stat("verdata.mul", &loaded);
+#endif
+            os.InjectedFault.reset();
+            ASSERT_EQ(os.Press(completed, options), 0u);
+            ASSERT_TRUE(completed) << os.BoxTexts()[0];
+            EXPECT_EQ(Render(ReadFileBytes("verdata.mul")), "(1,1,44,3,0)3*a (1,2,47,3,0)3*b");
+            EXPECT_TRUE(ReadFileBytes("verdata.mul.orig") == target);
+            EXPECT_EQ(fs::last_write_time("verdata.mul.orig"), old);
+#ifndef _WIN32
+            struct stat kept {};
+            ::stat("verdata.mul.orig", &kept);
+            EXPECT_EQ(kept.st_ino == loaded.st_ino, links);
+#endif
+            const std::vector<Operation> clean = os.Operations;
+            bool backupRenamed = false;  // the first "confirm" is the backup's
+            for (std::size_t k = 1; k <= clean.size(); ++k) {
+                SCOPED_TRACE(std::string(clean[k - 1]) + " " + std::to_string(k) + " fails");
+                lay();
+                os.Boxes.clear();
+                os.InjectedFault = Fault{k, 28};
+                os.Press(completed, options);
+                ++injected;
+                backupRenamed = backupRenamed || clean[k - 1] == "confirm";
+                if (completed) {
+                    EXPECT_EQ(k, clean.size()) << "only the last confirm comes after the rename";
+                    continue;
+                }
+                if (backupRenamed || hadBackup) {
+                    EXPECT_TRUE(ReadFileBytes("verdata.mul.orig") ==
+                                (backupRenamed ? target : earlier));
+                }
+                EXPECT_TRUE(ReadFileBytes("verdata.mul") == target);
+                const bool backup = hadBackup || backupRenamed;
+                EXPECT_EQ(directory.Names().size(), 2u + (backup ? 1 : 0));
+                EXPECT_TRUE(os.Live.empty());
+            }
+        }
+    }
+    EXPECT_GT(injected, 60u);
 }
 
 #ifndef _WIN32

@@ -30,8 +30,8 @@ struct Box {
 
 // A file operation, by its name: "resolve", "lock", "open", "create", "read", "write", "copy",
 // "seek", "size", "flush", "close", "attributes", "verify" (the name still the loaded file),
-// "replace", "remove", "stale" (a stale name removed) or "probe" (whether the target could be
-// written).
+// "replace", "remove", "stale" (a stale name removed), "probe" (whether the target could be
+// written), "times", "kind" (what a name is) or "link" (a second name for a file).
 using Operation = std::string_view;
 
 struct Fault {
@@ -52,6 +52,7 @@ class TestPlatform : public Platform {
     std::vector<Operation> Operations;  // every file operation, in order
     std::optional<Fault> InjectedFault;
     bool KernelCopy = true;         // false: the in-kernel copy reports itself unsupported
+    bool HardLinks = true;          // false: LinkFile reports links unsupported
     std::set<std::uintptr_t> Live;  // files and directories opened here and not yet closed
     // Names that refuse write access, as a read-only file does to anyone but root.
     std::set<std::string> WriteProtected;
@@ -59,11 +60,11 @@ class TestPlatform : public Platform {
     std::function<void(Operation)> Meanwhile = [](Operation) {};
 
     // One press of "Go!": the error stop's number, or 0. After a stop the tables are let go.
-    std::uint32_t Press(bool& completed) {
+    std::uint32_t Press(bool& completed, const RunOptions& options = {}) {
         Operations.clear();
         completed = false;
         try {
-            completed = RunPatch();
+            completed = RunPatch(options);
             return 0;
         } catch (const ProcessEnded& end) {
             TargetTable = EntryTable{};
@@ -161,6 +162,19 @@ class TestPlatform : public Platform {
     }
     SystemError KeepAttributes(FileHandle model, FileHandle file) override {
         return Checked("attributes", [&] { return os_.KeepAttributes(model, file); });
+    }
+    SystemError KeepTimes(FileHandle model, FileHandle file) override {
+        return Checked("times", [&] { return os_.KeepTimes(model, file); });
+    }
+    SystemError KindOf(DirectoryHandle directory, std::string_view name, NameKind* kind) override {
+        return Checked("kind", [&] { return os_.KindOf(directory, name, kind); });
+    }
+    // With HardLinks false the file system gives no file a second name, as FAT does.
+    SystemError LinkFile(FileHandle file, DirectoryHandle directory,
+                         std::string_view name) override {
+        return Checked("link", [&] {
+            return HardLinks ? os_.LinkFile(file, directory, name) : kLinkUnsupported;
+        });
     }
     SystemError StillNames(DirectoryHandle directory, std::string_view name,
                            FileHandle file) override {

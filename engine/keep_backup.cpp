@@ -1,0 +1,97 @@
+#include "engine/keep_backup.h"
+
+#include "engine/block_copy.h"
+#include "engine/write_target_file.h"
+#include "support/boxes.h"
+#include "support/error_stop.h"
+#include "support/io_check.h"
+#include "support/locations.h"
+
+namespace quelvane {
+namespace {
+
+// A name left by an earlier run that was cut off goes, as the result's own temporary does.
+template <typename Make>
+SystemError MadeAfterStale(DirectoryHandle directory, const std::string& name, Make make) {
+    SystemError error = make();
+    if (error == kNameTaken && (error = Os().RemoveStale(directory, name)) == 0) {
+        ShowNotice(Notice::StaleRemoved, name);
+        error = make();
+    }
+    return error;
+}
+
+// The copy, with what the system keeps on the old file and its times, flushed.
+SystemError Copied(const SourceFile& source, DirectoryHandle directory, const std::string& name,
+                   FileHandle* file) {
+    SystemError error = MadeAfterStale(directory, name, [&] {
+        SystemError created = 0;
+        *file = Os().CreateNew(directory, name, source.Handle, &created);
+        return created;
+    });
+    if (error != 0)
+        return error;
+    RemoveOnErrorStop(*file, directory, name, Temporary::Backup);
+    CopyWholeFile(source, *file);
+    // The times last: writing the bytes set them.
+    if ((error = Os().KeepAttributes(source.Handle, *file)) == 0 &&
+        (error = Os().KeepTimes(source.Handle, *file)) == 0) {
+        CheckedFlush(*file, kLocationFlushBackup);
+        return 0;
+    }
+    (void)Os().Close(*file);
+    *file = kNoFile;
+    (void)Os().Remove(directory, name);
+    ForgetRemoveOnErrorStop(Temporary::Backup);
+    return error;
+}
+
+}  // namespace
+
+std::string BackupRefusal(DirectoryHandle directory, std::string_view backup, SystemError* error) {
+    NameKind kind = NameKind::Nothing;
+    *error = Os().KindOf(directory, backup, &kind);
+    if (*error != 0 || kind == NameKind::Nothing || kind == NameKind::RegularFile)
+        return "";
+    const char* what = kind == NameKind::Directory ? "a directory"
+                       : kind == NameKind::Link    ? "a symbolic link"
+                                                   : "not a regular file";
+    return "the backup's name '" + std::string(backup) + "' is " + what;
+}
+
+bool BackupReplacesEarlier(DirectoryHandle directory, std::string_view backup) {
+    NameKind kind = NameKind::Nothing;
+    return Os().KindOf(directory, backup, &kind) == 0 && kind == NameKind::RegularFile;
+}
+
+SystemError KeepBackup(const SourceFile& source, DirectoryHandle directory, std::string_view backup,
+                       BackupKind* kind) {
+    const std::string temporary = std::string(backup) + std::string(kTemporarySuffix);
+    *kind = BackupKind::Link;
+    SystemError error = MadeAfterStale(
+        directory, temporary, [&] { return Os().LinkFile(source.Handle, directory, temporary); });
+    FileHandle file = kNoFile;
+    if (error == 0) {
+        // Renamed through a handle where the system renames so: the link, opened as itself.
+        file = Os().OpenExisting(directory, temporary, OpenMode::ReadOnly, &error);
+        if (file == kNoFile) {
+            (void)Os().Remove(directory, temporary);
+            return error;
+        }
+        RemoveOnErrorStop(kNoFile, directory, temporary, Temporary::Backup);
+    } else if (error == kLinkUnsupported) {
+        *kind = BackupKind::Copy;
+        if ((error = Copied(source, directory, temporary, &file)) != 0)
+            return error;
+    } else {
+        return error;
+    }
+    ReplaceStage stage = ReplaceStage::NotReplaced;
+    error = Os().Replace(directory, file, temporary, backup, &stage);
+    ForgetRemoveOnErrorStop(Temporary::Backup);
+    if (stage == ReplaceStage::NotReplaced)
+        (void)Os().Remove(directory, temporary);
+    return error;
+}
+
+}  // namespace quelvane
