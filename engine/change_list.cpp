@@ -20,4 +20,17 @@ void ListChange(const ChangeLine& change) {
         changeSink(change);
 }
 
+std::string ChangeText(const ChangeLine& change) {
+    const auto length = [](std::int64_t bytes) {
+        return bytes == kNoLength ? std::string("-") : std::to_string(bytes);
+    };
+    const char* kind = change.Kind == Change::LeftOut            ? "left-out"
+                       : change.Kind == Change::DroppedDuplicate ? "dropped-duplicate"
+                       : change.Kind == Change::Replaced         ? "replaced"
+                                                                 : "added";
+    return std::string(kind) + "\t" + std::string(change.File) + "\t" +
+           std::to_string(change.FileId) + "\t" + std::to_string(change.BlockId) + "\t" +
+           length(change.Before) + "\t" + length(change.After);
+}
+
 }  // namespace quelvane

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace quelvane {
@@ -33,5 +34,10 @@ using ChangeSink = void (*)(const ChangeLine& change);
 void SetChangeSink(ChangeSink sink);
 bool ListingChanges();
 void ListChange(const ChangeLine& change);
+
+// A change as one line, fields parted by tabs: its kind ("left-out", "dropped-duplicate",
+// "replaced", "added"), the file its entry is in, FileId, BlockId, and the data's length before
+// and after ("-" where there is none). Scripts read it: the form stays as it is.
+std::string ChangeText(const ChangeLine& change);
 
 }  // namespace quelvane

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/change_list.h"
 #include "engine/write_target_file.h"
 #include "shell/command_line.h"
 #include "support/boxes.h"
@@ -87,19 +88,6 @@ std::string SummaryText(const RunSummary& s, bool dryRun) {
 
 std::string StopExplanation(std::uint32_t number) {
     return StopDetail().empty() ? ReasonText(number) : StopDetail();
-}
-
-std::string ChangeText(const ChangeLine& change) {
-    const auto length = [](std::int64_t bytes) {
-        return bytes == kNoLength ? std::string("-") : std::to_string(bytes);
-    };
-    const char* kind = change.Kind == Change::LeftOut            ? "left-out"
-                       : change.Kind == Change::DroppedDuplicate ? "dropped-duplicate"
-                       : change.Kind == Change::Replaced         ? "replaced"
-                                                                 : "added";
-    return std::string(kind) + "\t" + std::string(change.File) + "\t" +
-           std::to_string(change.FileId) + "\t" + std::to_string(change.BlockId) + "\t" +
-           length(change.Before) + "\t" + length(change.After);
 }
 
 void PrintNotice(Notice notice, std::string_view name) {

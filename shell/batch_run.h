@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/change_list.h"
 #include "shell/run_patch.h"
 #include "support/boxes.h"
 
@@ -31,11 +30,6 @@ struct BatchChoices {
 // stop ends the process with its number, after its text and reason on standard error.
 // `patched` tells whether the target was replaced.
 int RunBatch(const BatchChoices& choices, bool* patched);
-
-// A change as one line, fields parted by tabs: its kind ("left-out", "dropped-duplicate",
-// "replaced", "added"), the file its entry is in, FileId, BlockId, and the data's length before
-// and after ("-" where there is none).
-std::string ChangeText(const ChangeLine& change);
 
 // "verdata.mul: 5 entries, 1 earlier duplicate dropped; patchdata.mul: 3 entries, 2 replaced,
 // 1 added; result 7 entries, 1234 bytes", the same words with "would be" in a dry run.

@@ -27,6 +27,13 @@ TEST(Cli, ArgumentsAreAnsweredAsALinuxProgramDoesAndTouchNoFile) {
          "quelvane: option '--d' is ambiguous; possibilities: '--directory' '--dry-run'" + hint},
         {"-xn", 2, "", "quelvane: invalid option -- 'x'" + hint},
         {"--batch -n", 2, "", "quelvane: --batch and --dry-run cannot be used together" + hint},
+        {"-b", 2, "", "quelvane: --backup needs --batch or --dry-run" + hint},
+        {"-n --backup=.new", 2, "",
+         "quelvane: the backup suffix cannot be '.new': verdata.mul.new is the temporary file" +
+             hint},
+        {"-n --wait=-1", 2, "",
+         "quelvane: invalid time to wait '-1': a number of seconds is expected" + hint},
+        {"-nqv", 2, "", "quelvane: --quiet and --verbose cannot be used together" + hint},
         {"-C \"$(printf 'a\\tb')\" -n", 1, "",
          "quelvane: cannot enter $'a\\x09b': No such file or directory\n"},
         {"-C sub -C ../sub/in -n", 1, "",
@@ -184,7 +191,12 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         Bytes Target = kTarget;
         const char* Wrapper = "";  // what the program runs under
         bool Patched = false;      // the run replaced the target, whatever it printed
+        const char* Check = "";    // a shell command that holds afterwards
     };
+    const Bytes listed =
+        FileBuilder()
+            .With({{1, 4, 7, 'd'}, {40, 1, 2, 'x'}, {1, 1, 3, 'v'}, {1, 4, 9, 'w'}})
+            .Build();
     // The signal and the failure come at the system call itself: at the rename, after it. (The
     // leak checker cannot work under a tracer: it is left out there.)
     const char* const signalAtRename =
@@ -245,6 +257,35 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         {"standard output fails after the run", "-C work --batch >/dev/full", "", 1, "",
          "quelvane: write error: No space left on device (verdata.mul was patched all the same)\n",
          kTarget, "", true},
+        {"a backup, a second name of the old file", "-C work --batch -b",
+         "cp -p work/verdata.mul old && stat -c %i work/verdata.mul >inode", 0, done, "", kTarget,
+         "", false,
+         "cmp old work/verdata.mul.orig && [ $(stat -c %i work/verdata.mul.orig) = $(cat inode) ]"},
+        {"an earlier backup replaced, a stale one of its own removed", "-C work --batch --backup",
+         "cp work/verdata.mul old && echo 1 >work/verdata.mul.orig && echo 2 "
+         ">work/verdata.mul.orig.new",
+         0, done, "quelvane: removed 'verdata.mul.orig.new', left by an earlier run\n", kTarget, "",
+         false, "cmp old work/verdata.mul.orig && [ ! -e work/verdata.mul.orig.new ]"},
+        {"a backup's name that is a directory", "-C work --batch -b", "mkdir work/verdata.mul.orig",
+         1, "",
+         "quelvane: Error writing Verdata.mul: the backup's name 'verdata.mul.orig' is a "
+         "directory\n"},
+        {"a dry run says what the backup would be", "-C work -n --backup=.bak",
+         "echo 1 >work/verdata.mul.bak", 0, wouldBe + "\n",
+         "quelvane: would keep the old verdata.mul as 'verdata.mul.bak', in place of the earlier "
+         "one\n"},
+        {"a dry run finds a link in the backup's way", "-C work -n -b",
+         "ln -s verdata.mul work/verdata.mul.orig", 1, wouldBe + "\n",
+         "quelvane: Error writing Verdata.mul: the backup's name 'verdata.mul.orig' is a symbolic "
+         "link\n"},
+        {"a quiet run", "-C work --batch -q", "", 0, "", "", kTarget, "", true},
+        {"a list of every change", "-C work -n --list", "", 0,
+         "left-out\tverdata.mul\t40\t1\t2\t-\ndropped-duplicate\tverdata.mul\t1\t4\t7\t-\n"
+         "replaced\tpatchdata.mul\t1\t4\t9\t5\nadded\tpatchdata.mul\t1\t2\t-\t1\n"
+         "verdata.mul: 4 entries, 1 with FileId above 33 would be left out, 1 earlier duplicate "
+         "would be dropped; patchdata.mul: 2 entries, 1 would be replaced, 1 would be added; "
+         "result would be 3 entries, 73 bytes\n",
+         "", listed},
         {"the window as text, closed before a press", "-C work", "", 0, "",
          "quelvane: closed without a run; use --batch to patch once\n"},
         {"a target cut short", "-C work -n", "truncate -s -1 work/verdata.mul", 100, "",
@@ -285,6 +326,7 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         EXPECT_EQ(r.ExitCode, c.ExitCode);
         EXPECT_EQ(r.Out, c.Out);
         EXPECT_EQ(r.Err, err);
+        EXPECT_EQ(std::system(c.Check), 0) << c.Check;
         if (c.Out == done || c.Patched) {
             EXPECT_EQ(Render(ReadFileBytes("work/verdata.mul")),
                       "(1,1,64,3,0)3*v (1,2,67,1,0)1*N (1,4,68,5,0)5*P");

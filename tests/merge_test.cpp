@@ -1,8 +1,12 @@
 // Pruning and merging: the fast engine against the plain rules on thousands of random pairs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
+#include <vector>
 
+#include "engine/change_list.h"
 #include "engine/merge_patch.h"
 #include "engine/prune_target_duplicates.h"
 #include "tests/plain_rules.h"
@@ -41,19 +45,48 @@ class RandomTables {
     SourceFile source_{kNoFile, 0};
 };
 
+std::vector<std::string> told;  // the changes told, as the command prints them
+
+std::string Line(const char* kind, const char* file, const IndexEntry& entry, std::string before,
+                 std::string after) {
+    return std::string(kind) + "\t" + file + "\t" + std::to_string(entry.FileId) + "\t" +
+           std::to_string(entry.BlockId) + "\t" + before + "\t" + after;
+}
+
 // On every third pair the merge also takes the target unpruned: the first entry with a key is
-// the one replaced.
+// the one replaced. The changes told are the plain rules' too: each entry the prune drops, in
+// target order; then each patch entry in patch order, replacing (with the length of the first
+// target entry of its key) or added.
 TEST(PruneAndMerge, MatchThePlainRulesOnRandomTables) {
+    SetChangeSink([](const ChangeLine& change) { told.push_back(ChangeText(change)); });
     for (std::uint32_t seed = 1; seed <= 6000; ++seed) {
         RandomTables random(seed);
         const auto target = random.Draw(seed % 7 == 0 ? 3 : 40, 0);
         const auto patch = random.Draw(seed % 11 == 0 ? 2 : 30, 1000);
         auto expectedTarget = target, expectedPatch = patch;
         EntryTable fastTarget{target, {}}, fastPatch{patch, {}};
+        std::vector<std::string> expectedLines;
+        told.clear();
         if (seed % 3 != 0) {
             PlainPruneTargetDuplicates(expectedTarget);
+            for (const TableEntry& row : target) {  // Extras are distinct: the ones gone
+                if (std::none_of(expectedTarget.begin(), expectedTarget.end(),
+                                 [&](const TableEntry& kept) { return kept == row; })) {
+                    expectedLines.push_back(Line("dropped-duplicate", "verdata.mul", row.Entry,
+                                                 std::to_string(row.Entry.Length), "-"));
+                }
+            }
             ASSERT_EQ(PruneTargetDuplicates(fastTarget), target.size() - expectedTarget.size());
             ASSERT_EQ(fastTarget.Entries, expectedTarget) << "prune differs, seed " << seed;
+        }
+        for (const TableEntry& row : patch) {
+            const auto first = std::find_if(expectedTarget.begin(), expectedTarget.end(),
+                                            [&](const TableEntry& t) { return SameKey(t, row); });
+            const bool replaces = first != expectedTarget.end();
+            expectedLines.push_back(
+                Line(replaces ? "replaced" : "added", "patchdata.mul", row.Entry,
+                     replaces ? std::to_string(first->Entry.Length) : "-",
+                     std::to_string(row.Entry.Length)));
         }
         const std::size_t replaced = PlainMergePatch(expectedTarget, expectedPatch);
         const MergeCounts counts = MergePatch(fastTarget, fastPatch);
@@ -61,7 +94,9 @@ TEST(PruneAndMerge, MatchThePlainRulesOnRandomTables) {
         ASSERT_EQ(counts.Replaced, replaced) << "seed " << seed;
         ASSERT_EQ(counts.Added, patch.size() - replaced) << "seed " << seed;
         ASSERT_EQ(fastPatch.Count(), 0u);
+        ASSERT_EQ(told, expectedLines) << "seed " << seed;
     }
+    SetChangeSink(nullptr);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "tests/cli_support.h"
@@ -11,15 +12,18 @@ namespace quelvane::testing {
 namespace {
 
 const std::string kRefused = "quelvane: Error opening Verdata.mul: another run is working on it\n";
+const std::string kWaiting = "quelvane: waiting for another run on verdata.mul...\n";
 
 // A first run held in its write meets a second run, by any way to the same file: that one is
-// refused at once, touching nothing, and the first ends with its summary and the patched file.
+// refused at once, touching nothing, and the first ends with its summary and the patched file;
+// one that waits is refused at its limit, or goes on once the first has ended.
 // Or it meets a terminating signal: it ends by that signal, with nothing left and nothing changed.
 TEST(RunsMeet, ASecondRunIsRefusedAtOnceASignalEndsTheFirstCleanly) {
     struct Case {
         const char* Name;
         std::string Lay, Where, Argument, Input = "", Err = kRefused;
         int ExitCode = 1, Signal = 0;
+        bool FirstEndsMeanwhile = false;
     };
     const Case cases[] = {
         {"the same directory", "", "work", "--batch"},
@@ -30,6 +34,9 @@ TEST(RunsMeet, ASecondRunIsRefusedAtOnceASignalEndsTheFirstCleanly) {
          "mkdir elsewhere && ln -s ../work/verdata.mul elsewhere && cp work/patchdata.mul "
          "elsewhere",
          "elsewhere", "--batch"},
+        {"a wait that reaches its limit", "", "work", "--batch --wait=0.3", "",
+         kWaiting + kRefused},
+        {"a wait without a limit", "", "work", "--batch --wait", "", kWaiting, 0, 0, true},
         {"SIGINT", "", "", "", "", "", 0, SIGINT},
         {"SIGTERM", "", "", "", "", "", 0, SIGTERM},
         {"SIGHUP", "", "", "", "", "", 0, SIGHUP},
@@ -52,6 +59,21 @@ TEST(RunsMeet, ASecondRunIsRefusedAtOnceASignalEndsTheFirstCleanly) {
             after.erase("first.out");
             after.erase("first.err");
             EXPECT_EQ(after, before);
+            continue;
+        }
+        if (c.FirstEndsMeanwhile) {
+            auto second = std::async(std::launch::async, [&] {
+                return RunQuelvane(directory.Path() + "/" + c.Where, c.Input, c.Argument);
+            });
+            EXPECT_EQ(second.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout)
+                << "the second run did not wait";
+            const int status = Finish(first);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            const Result r = second.get();
+            EXPECT_EQ(r.ExitCode, 0);
+            EXPECT_EQ(r.Err, c.Err);
+            EXPECT_NE(r.Out.find("result 2 entries"), std::string::npos) << r.Out;
+            EXPECT_EQ(Render(ReadFileBytes("work/verdata.mul")), result);
             continue;
         }
         before = Listing();

@@ -185,6 +185,8 @@ struct Workload {
     const char* Name;
     Bytes Target;  // the patch replaces its first block
     bool KernelCopy = false, Stale = false;
+    // A backup asked for, over an earlier one: as a second name, or (no links) a copy.
+    bool Backup = false, Links = true;
 };
 const Workload kWorkloads[] = {
     {"several 1 MiB chunks, buffered",
@@ -192,19 +194,27 @@ const Workload kWorkloads[] = {
     {"smaller than a chunk, buffered", File({{1, 0, 5000, 'a'}, {1, 2, 7000, 'b'}})},
     {"in-kernel copy", File({{1, 0, 1500000, 'a'}, {1, 2, 1500000, 'b'}}), true},
     {"a stale verdata.mul.new", File({{1, 0, 5000, 'a'}, {1, 2, 7000, 'b'}}), false, true},
+    {"a backup as a second name", File({{1, 0, 5000, 'a'}, {1, 2, 7000, 'b'}}), false, false, true},
+    {"a backup as a copy", File({{1, 0, 1300000, 'a'}, {1, 2, 7000, 'b'}}), true, false, true,
+     false},
 };
+
+// What the backup's name holds before a run that keeps one.
+const Bytes kEarlierBackup(2000, 'e');
 
 struct Outcome {
     std::size_t Prefixes = 0;
     std::string Failure;  // the first prefix that was neither old nor new, or empty
 };
 
-// What verdata.mul is in `root`: old, new or other content, its size, mode and owner; or nothing.
-std::string Found(const std::string& root, const Bytes& old, const Bytes& patched) {
+// What `name` is in `root`: old, new (or earlier) content, or other, its size, mode and owner;
+// or nothing.
+std::string Found(const std::string& root, const Bytes& old, const Bytes& patched,
+                  const char* name = "verdata.mul") {
     struct stat status {};
-    if (::lstat((root + "/verdata.mul").c_str(), &status) != 0)
+    if (::lstat((root + "/" + name).c_str(), &status) != 0)
         return "nothing";
-    const Bytes content = ReadFileBytes(root + "/verdata.mul");
+    const Bytes content = ReadFileBytes(root + "/" + name);
     const char* what = content == old ? "old" : content == patched ? "new" : "other";
     char text[96];
     std::snprintf(text, sizeof text, "%s (%zu bytes), mode %o, owner %u:%u", what, content.size(),
@@ -236,17 +246,22 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
         ::chown("verdata.mul", 1234, 5678);
         if (workload.Stale)
             WriteFileBytes("verdata.mul.new", Bytes(4000, 's'));
+        if (workload.Backup)
+            WriteFileBytes("verdata.mul.orig", kEarlierBackup);
         const int sentinel = ::open("sentinel", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         ::syncfs(sentinel);
         mark("start");
         SeededPlatform os(seeded);
         os.KernelCopy = workload.KernelCopy;
+        os.HardLinks = workload.Links;
+        RunOptions options;
+        options.BackupSuffix = workload.Backup ? ".orig" : "";
         os.Meanwhile = [&, size = off_t{0}](Operation operation) mutable {
             if (eager && ::ftruncate(sentinel, ++size) == 0)
                 ::fsync(sentinel);
             mark("before " + std::string(operation));
         };
-        os.Press(completed);
+        os.Press(completed, options);
         mark("returned");
         ::close(sentinel);
     });
@@ -281,15 +296,20 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
         // The whole image each time: the last mount's journal recovery wrote to it.
         (void)!::pwrite(file, disk.data(), disk.size(), 0);
         ::ioctl(device, BLKFLSBUF, 0);  // nothing of the last image stays in the device's cache
-        std::string found = "no file system";
+        std::string found = "no file system", backup = "no backup";
         if (::mount(loop.c_str(), root.c_str(), system.Name, 0, system.Options) == 0) {
             found = Found(root, target, patched);
+            // The old file is never without a name: the backup is it once the target is new.
+            if (workload.Backup)
+                backup = "backup " + Found(root, target, kEarlierBackup, "verdata.mul.orig");
             ::umount2(root.c_str(), 0);
         }
         ++outcome.Prefixes;
-        if (found != fresh && (mark == "returned" || found != old))
-            outcome.Failure =
-                "prefix " + std::to_string(outcome.Prefixes) + " after '" + mark + "': " + found;
+        const bool backupHolds = !workload.Backup || backup == "backup " + old ||
+                                 (found == old && backup.rfind("backup new (", 0) == 0);
+        if ((found != fresh && (mark == "returned" || found != old)) || !backupHolds)
+            outcome.Failure = "prefix " + std::to_string(outcome.Prefixes) + " after '" + mark +
+                              "': " + found + (workload.Backup ? "; " + backup : "");
     }
     ::close(device);
     ::close(file);
