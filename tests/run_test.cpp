@@ -323,6 +323,7 @@ TEST_F(Run, ABackupIsTheOldFileAndEveryFailureLeavesTheEarlierOne) {
                     WriteFileBytes("verdata.mul.orig", earlier);
             };
             lay();
+            const auto loadedTime = fs::last_write_time("verdata.mul");  // as the system keeps it
 #ifndef _WIN32
             struct stat loaded {};
             ::stat("verdata.mul", &loaded);
@@ -332,7 +333,7 @@ TEST_F(Run, ABackupIsTheOldFileAndEveryFailureLeavesTheEarlierOne) {
             ASSERT_TRUE(completed) << os.BoxTexts()[0];
             EXPECT_EQ(Render(ReadFileBytes("verdata.mul")), "(1,1,44,3,0)3*a (1,2,47,3,0)3*b");
             EXPECT_TRUE(ReadFileBytes("verdata.mul.orig") == target);
-            EXPECT_EQ(fs::last_write_time("verdata.mul.orig"), old);
+            EXPECT_EQ(fs::last_write_time("verdata.mul.orig"), loadedTime);
 #ifndef _WIN32
             struct stat kept {};
             ::stat("verdata.mul.orig", &kept);
