@@ -13,4 +13,21 @@ text="$(MANWIDTH=200 man -l "$page" 2>/dev/null)"
 for option in $("$prefix/bin/quelvane" --help | grep -Eo -- '(^| )--?[a-z][a-z-]*' | sort -u); do
     grep -qe "$option" <<<"$text" || { echo "install test: $option is not in the man page" >&2; exit 1; }
 done
-echo "install test: bin/quelvane and share/man/man1/quelvane.1 installed; the page renders cleanly"
+# The completion loads in bash and completes options, and directories after -C.
+completion="$prefix/share/bash-completion/completions/quelvane"
+complete_at() {
+    (cd "$prefix" && bash --norc -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+        _quelvane; printf "%s\n" "${COMPREPLY[@]}"' _ "$completion" quelvane "$@")
+}
+for asked in "--bat:--batch" "--ba:--backup --backup= --batch" "--li:--list" "-C s:share" \
+    "--dir:--directory=" "--directory=s:--directory=share"; do
+    words="${asked%%:*}" expected="${asked#*:}"
+    # shellcheck disable=SC2086
+    got="$(complete_at $words | sort | tr '\n' ' ')"
+    [ "$got" = "$expected " ] || {
+        echo "install test: completing '$words' gave '$got', not '$expected'" >&2
+        exit 1
+    }
+done
+echo "install test: bin/quelvane, its man page and its bash completion installed; the page" \
+    "renders cleanly, the completion completes"

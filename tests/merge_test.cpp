@@ -83,10 +83,10 @@ TEST(PruneAndMerge, MatchThePlainRulesOnRandomTables) {
             const auto first = std::find_if(expectedTarget.begin(), expectedTarget.end(),
                                             [&](const TableEntry& t) { return SameKey(t, row); });
             const bool replaces = first != expectedTarget.end();
-            expectedLines.push_back(
-                Line(replaces ? "replaced" : "added", "patchdata.mul", row.Entry,
-                     replaces ? std::to_string(first->Entry.Length) : "-",
-                     std::to_string(row.Entry.Length)));
+            expectedLines.push_back(Line(replaces ? "replaced" : "added", "patchdata.mul",
+                                         row.Entry,
+                                         replaces ? std::to_string(first->Entry.Length) : "-",
+                                         std::to_string(row.Entry.Length)));
         }
         const std::size_t replaced = PlainMergePatch(expectedTarget, expectedPatch);
         const MergeCounts counts = MergePatch(fastTarget, fastPatch);

@@ -364,6 +364,7 @@ TEST_F(Run, ABackupIsTheOldFileAndEveryFailureLeavesTheEarlierOne) {
             }
         }
     }
+    std::printf("[ fault injection ] %zu faults injected into runs with a backup\n", injected);
     EXPECT_GT(injected, 60u);
 }
 
