@@ -37,10 +37,12 @@ struct CopyRange {
     std::int64_t Length = 0;
 };
 
+// `Reports`: the bytes written so far are reported as progress. A copier that does not is a type
+// of its own, so that the copy of the blocks, in its per-block loop, is compiled as before.
+template <bool Reports>
 class Copier {
   public:
-    // `written` bytes of the `total` of the new file are in it already (the head and index); a
-    // total below 0 reports nothing.
+    // `written` bytes of the `total` of the new file are in it already (the head and index).
     Copier(FileHandle target, std::int64_t written, std::int64_t total)
         : target_(target), written_(written), total_(total) {}
 
@@ -50,6 +52,11 @@ class Copier {
             return;
         }
         WriteGathered();  // keeps the target's bytes in table order
+        CopyAlone(range);
+    }
+
+    // A range on its own, whatever its length: in the kernel where it can, else buffered.
+    void CopyAlone(const CopyRange& range) {
         std::int64_t done = 0;
         if (kernelCopyWorks_)
             done = CopyInKernel(range);
@@ -162,7 +169,7 @@ class Copier {
 
     void Wrote(std::uint32_t bytes) {
         written_ += bytes;
-        if (total_ >= 0)
+        if constexpr (Reports)
             ReportProgress(written_, total_);
     }
 
@@ -183,7 +190,7 @@ void CopyBlocks(const EntryTable& table, FileHandle target, std::int64_t written
                 std::int64_t total) {
     // Ranges are made as the table is walked, not listed first: a list of 65535 would cost
     // memory and page faults for nothing.
-    Copier copier(target, written, total);
+    Copier<true> copier(target, written, total);
     CopyRange range;
     for (const TableEntry& row : table.Entries) {
         if (!row.Entry.HasData() || row.Block.Length == 0)
@@ -203,10 +210,8 @@ void CopyBlocks(const EntryTable& table, FileHandle target, std::int64_t written
 }
 
 void CopyWholeFile(const SourceFile& source, FileHandle target) {
-    Copier copier(target, 0, -1);
-    if (source.Size > 0)
-        copier.Copy({&source, 0, source.Size});
-    copier.Finish();
+    Copier<false> copier(target, 0, 0);
+    copier.CopyAlone({&source, 0, source.Size});
 }
 
 }  // namespace quelvane

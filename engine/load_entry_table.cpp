@@ -46,6 +46,12 @@ bool IsNoDataMarker(const IndexEntry& entry) {
     return entry.Length == -1 || entry.Length == 0 || entry.Offset == -1 || entry.Offset == 0;
 }
 
+// Kept out of the loading loop, which runs once per entry whether or not changes are listed.
+[[gnu::cold, gnu::noinline]] void ListLeftOut(std::string_view name, const IndexEntry& entry) {
+    ListChange({Change::LeftOut, name, entry.FileId, entry.BlockId,
+                IsNoDataMarker(entry) ? 0 : entry.Length, kNoLength});
+}
+
 }  // namespace
 
 std::string DisplayName(std::string_view fileName) {
@@ -121,10 +127,8 @@ bool LoadEntryTable(const FinalPlace& file, std::string_view fileName,
                          ReadInt32(bytes + 12), ReadUint32(bytes + 16)};
         if (entry.FileId > MaxFileId) {
             ++table.LeftOut;
-            if (ListingChanges()) {
-                ListChange({Change::LeftOut, name, entry.FileId, entry.BlockId,
-                            IsNoDataMarker(entry) ? 0 : entry.Length, kNoLength});
-            }
+            if (ListingChanges()) [[unlikely]]
+                ListLeftOut(name, entry);
             continue;
         }
         if (IsNoDataMarker(entry)) {
