@@ -39,9 +39,8 @@ SystemError Copied(const SourceFile& source, DirectoryHandle directory, const st
         CheckedFlush(*file, kLocationFlushBackup);
         return 0;
     }
-    (void)Os().Close(*file);
+    (void)Os().Discard(*file, directory, name);
     *file = kNoFile;
-    (void)Os().Remove(directory, name);
     ForgetRemoveOnErrorStop(Temporary::Backup);
     return error;
 }
@@ -78,7 +77,7 @@ SystemError KeepBackup(const SourceFile& source, DirectoryHandle directory, std:
             (void)Os().Remove(directory, temporary);
             return error;
         }
-        RemoveOnErrorStop(kNoFile, directory, temporary, Temporary::Backup);
+        RemoveOnErrorStop(file, directory, temporary, Temporary::Backup);
     } else if (error == kLinkUnsupported) {
         *kind = BackupKind::Copy;
         if ((error = Copied(source, directory, temporary, &file)) != 0)
@@ -86,12 +85,10 @@ SystemError KeepBackup(const SourceFile& source, DirectoryHandle directory, std:
     } else {
         return error;
     }
+    // Refused, the replace removes the backup's temporary file itself.
     ReplaceStage stage = ReplaceStage::NotReplaced;
-    error = Os().Replace(directory, file, temporary, backup, &stage);
     ForgetRemoveOnErrorStop(Temporary::Backup);
-    if (stage == ReplaceStage::NotReplaced)
-        (void)Os().Remove(directory, temporary);
-    return error;
+    return Os().Replace(directory, file, temporary, backup, &stage);
 }
 
 }  // namespace quelvane

@@ -73,11 +73,10 @@ bool Refuse(EntryTable& target, EntryTable& patch, std::string_view text, System
     return false;
 }
 
-// Gives up the temporary file after a refused step: it goes, and the target stays as it was.
+// Gives up the temporary file after a refused step: it goes, through its own handle, and the
+// target stays as it was.
 void Abandon(FileHandle file, const FinalPlace& temporary) {
-    if (file != kNoFile)
-        (void)Os().Close(file);
-    (void)Os().Remove(temporary.Directory, temporary.Name);
+    (void)Os().Discard(file, temporary.Directory, temporary.Name);
     ForgetRemoveOnErrorStop();
 }
 
@@ -169,19 +168,17 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     // handle where it can; the replace closes it, whatever.
     ReleaseTable(patch);
     ReleaseTable(target);
-    RemoveOnErrorStop(kNoFile, temporary.Directory, temporary.Name);
     // The rename is the commit point: a terminating signal waits until it is known whether it
-    // took place, so that the signal either finds the old file and a temporary file to remove,
-    // or the new file and a completed run.
+    // took place, so that the signal either finds the old file (the replace has removed the new
+    // one when it refused) or the new file and a completed run. The replace owns the new file
+    // from here: it is never removed by its name again.
     ReplaceStage stage = ReplaceStage::NotReplaced;
     HoldSignalsForCommit();
+    ForgetRemoveOnErrorStop();
     error = Os().Replace(place.Directory, file, temporary.Name, place.Name, &stage);
-    if (stage != ReplaceStage::NotReplaced)
-        ForgetRemoveOnErrorStop();  // the name is the target's now: never removed
     ReleaseSignalsAfterCommit(stage != ReplaceStage::NotReplaced);
     ReportProgressEnded();
     if (stage == ReplaceStage::NotReplaced) {
-        Abandon(kNoFile, temporary);
         ShowErrorBox(kWriteErrorText, error);
         return false;
     }

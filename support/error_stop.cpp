@@ -44,10 +44,12 @@ void RemovePendingFiles() {
         Pending& file = pending[index];
         if (file.Set == 0)
             continue;
-        // Errors are ignored: the process is ending with the error that brought us here.
+        // Errors are ignored: the process is ending with the error that brought us here. A file
+        // still open goes through its handle.
         if (file.File != kNoFile)
-            (void)Os().Close(file.File);
-        (void)Os().Remove(file.Directory, file.Name.data());
+            (void)Os().Discard(file.File, file.Directory, file.Name.data());
+        else
+            (void)Os().Remove(file.Directory, file.Name.data());
         ForgetRemoveOnErrorStop(static_cast<Temporary>(index));
     }
 }

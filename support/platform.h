@@ -175,11 +175,19 @@ class Platform {
                                    FileHandle file) = 0;
     // Puts the new file `file` (open and flushed, named `replacement` in `directory`) in place of
     // `target` there in one atomic step, durable once it returns 0. `file` is closed on every
-    // path; a close that fails before the replace refuses it with the close's error. `stage`
-    // tells how far it came: on an error after the rename, the step that failed.
+    // path; refused before the rename, the new file is removed first, as Discard removes it. A
+    // close that fails before the rename refuses it with the close's error. `stage` tells how far
+    // it came: on an error after the rename, the step that failed.
     virtual SystemError Replace(DirectoryHandle directory, FileHandle file,
                                 std::string_view replacement, std::string_view target,
                                 ReplaceStage* stage) = 0;
+    // Removes the run's own new file `file`, named `name` in `directory`, and closes it: through
+    // its handle where the system can (Windows), before the handle is closed, so that no name is
+    // deleted after its handle has gone and a holder that shares delete cannot keep it; else by
+    // its name in the held directory while it is still open (POSIX, where the run's lock keeps
+    // other runs away). Returns the first error; the handle is closed whatever.
+    virtual SystemError Discard(FileHandle file, DirectoryHandle directory,
+                                std::string_view name) = 0;
     // Removes a file that this run created itself. A name that does not exist is not an error.
     virtual SystemError Remove(DirectoryHandle directory, std::string_view name) = 0;
     // Removes whatever a name left from before stands for, as a name: a link itself, never what

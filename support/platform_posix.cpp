@@ -451,11 +451,16 @@ class PosixPlatform final : public Platform {
     SystemError Replace(DirectoryHandle directory, FileHandle file, std::string_view replacement,
                         std::string_view target, ReplaceStage* stage) override {
         *stage = ReplaceStage::NotReplaced;
-        if (::close(Descriptor(file)) != 0)
-            return LastError();
+        if (::close(Descriptor(file)) != 0) {
+            const SystemError error = LastError();
+            (void)Remove(directory, replacement);
+            return error;
+        }
         if (::renameat(At(directory), std::string(replacement).c_str(), At(directory),
                        std::string(target).c_str()) != 0) {
-            return LastError();
+            const SystemError error = LastError();
+            (void)Remove(directory, replacement);
+            return error;
         }
         // The rename is durable only once the directory that holds both names is on disk.
         *stage = ReplaceStage::FlushingDirectory;
@@ -468,6 +473,13 @@ class PosixPlatform final : public Platform {
         if (error == 0)
             *stage = ReplaceStage::Done;
         return error;
+    }
+
+    SystemError Discard(FileHandle file, DirectoryHandle directory,
+                        std::string_view name) override {
+        const SystemError removed = Remove(directory, name);
+        const SystemError closed = ::close(Descriptor(file)) != 0 ? LastError() : 0;
+        return removed != 0 ? removed : closed;
     }
 
     // unlink removes a link itself, never what it points to: a stale name needs no more care.

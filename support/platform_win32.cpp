@@ -5,6 +5,7 @@
 #include <winioctl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "support/platform.h"
+#include "support/rename_ways_win32.h"
 
 namespace quelvane {
 namespace {
@@ -82,57 +84,167 @@ bool Sharing(SystemError error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-// The POSIX-semantics rename of Windows 10 (1607 on; ignoring a read-only name from 1809 on):
-// the information class and flags, which headers for older systems lack.
-constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
-constexpr DWORD kRenameReplaceIfExists = 0x1, kRenamePosixSemantics = 0x2,
-                kRenameIgnoreReadOnly = 0x40;
+// ntdll's NtSetInformationFile (documented in the Windows Driver Kit; ntdll is in every process):
+// the one call that renames and deletes through a handle with every option the file system has.
+// kernel32's SetFileInformationByHandle passes the newer options on only from Windows 10 1709,
+// and Wine's not at all. Looked up once; an ntdll without it (none is known) renames nothing.
+using NtStatus = LONG;
+struct IoStatus {
+    union {
+        NtStatus Status;
+        void* Pointer;
+    };
+    ULONG_PTR Information;
+};
+using SetInformationCall = NtStatus(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, ULONG);
+using StatusToErrorCall = ULONG(WINAPI*)(NtStatus);
+struct NtCalls {
+    SetInformationCall SetInformation = nullptr;
+    StatusToErrorCall ToError = nullptr;
+};
+const NtCalls& Nt() {
+    static const NtCalls calls = [] {
+        NtCalls found;
+        const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+        const auto look = [&](const char* name) {
+            return reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, name));
+        };
+        found.SetInformation = reinterpret_cast<SetInformationCall>(look("NtSetInformationFile"));
+        found.ToError = reinterpret_cast<StatusToErrorCall>(look("RtlNtStatusToDosError"));
+        return found;
+    }();
+    return calls;
+}
 
-// Whether a rename's refusal says the system or file system does not know the call or a flag
-// (Windows before 10, FAT, SMB, Wine), rather than anything about the files.
+// NtSetInformationFile through `file`: 0, or the Windows error its status stands for.
+SystemError SetInformation(HANDLE file, void* information, ULONG size, ULONG informationClass) {
+    const NtCalls& nt = Nt();
+    if (nt.SetInformation == nullptr || nt.ToError == nullptr)
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    IoStatus status{};
+    const NtStatus result = nt.SetInformation(file, &status, information, size, informationClass);
+    return result >= 0 ? 0 : static_cast<SystemError>(nt.ToError(result));
+}
+
+// The information classes and flags (ntifs.h), which the headers for applications lack.
+constexpr ULONG kFileRenameInformation = 10, kFileDispositionInformation = 13,
+                kFileDispositionInformationEx = 64, kFileRenameInformationEx = 65;
+constexpr ULONG kRenameReplaceIfExists = 0x1, kRenamePosixSemantics = 0x2,
+                kRenameIgnoreReadOnly = 0x40;
+constexpr ULONG kDispositionDelete = 0x1, kDispositionPosixSemantics = 0x2;
+
+// FILE_RENAME_INFORMATION as the process itself lays it out: a 32-bit process passes 4-byte
+// handles and the system's 32-bit layer (WOW64) widens the structure for the kernel, as it does
+// for every information class that carries a handle. The first member is the classic call's
+// BOOLEAN ReplaceIfExists (then 3 bytes of padding) or the Ex call's ULONG Flags.
+struct RenameInformation {
+    ULONG Flags;
+    HANDLE RootDirectory;
+    ULONG FileNameLength;
+    WCHAR FileName[1];
+};
+
+// Whether a refusal says the system or file system does not know the call or a flag (Windows
+// before 10, FAT, SMB, Wine), rather than anything about the files.
 bool Unsupported(SystemError error) {
     return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
            error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-// Renames the open file `file` (opened with DELETE access) to `name` in its folder, replacing
-// whatever the name is as a name: a link included, even where Wine shows a link as the file it
-// points to. With `flags`, the POSIX-semantics rename; without, the classic one.
-bool RenameOpenFile(HANDLE file, const std::string& name, DWORD flags) {
+// The ways to rename through a handle, best first (see RenameOver), and the one the last rename
+// took; tests may leave the first ones out, as a system without them would.
+RenameWay lastRenameWay = RenameWay::None;
+int firstRenameWay = 0;
+
+// Renames the open file `file` (opened with DELETE access) to `name` in the folder `folder`,
+// replacing whatever the name is as a name: a link included, even where Wine shows a link as the
+// file it points to. The name is given relative to the folder's handle, so that no path is
+// built (none can be too long) and the folder is the one the run holds, whatever its path does.
+SystemError RenameOpenFile(HANDLE file, HANDLE folder, const std::string& name, RenameWay way) {
     const int length = ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
     if (length <= 0)
-        return false;
-    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
+        return LastError();
+    std::vector<unsigned char> buffer(offsetof(RenameInformation, FileName) +
                                       static_cast<std::size_t>(length) * sizeof(WCHAR));
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    if (flags != 0)
-        std::memcpy(buffer.data(), &flags, sizeof flags);  // Flags shares ReplaceIfExists' place
-    else
-        info->ReplaceIfExists = TRUE;
-    info->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
+    auto* info = reinterpret_cast<RenameInformation*>(buffer.data());
+    info->Flags = way == RenameWay::PosixIgnoringReadOnly
+                      ? kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly
+                  : way == RenameWay::Posix ? kRenameReplaceIfExists | kRenamePosixSemantics
+                                            : TRUE;  // ReplaceIfExists
+    info->RootDirectory = folder;
+    info->FileNameLength = static_cast<ULONG>(length - 1) * sizeof(WCHAR);
     ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, info->FileName, length);
-    return ::SetFileInformationByHandle(file, flags != 0 ? kFileRenameInfoEx : FileRenameInfo, info,
-                                        static_cast<DWORD>(buffer.size())) != 0;
+    return SetInformation(
+        file, info, static_cast<ULONG>(buffer.size()),
+        way == RenameWay::Classic ? kFileRenameInformation : kFileRenameInformationEx);
 }
 
-// Renames `file` over `name` the best way the system has: the POSIX-semantics rename, which
-// replaces a name that others hold open with delete sharing (they keep the old file) and a
-// read-only one; where the system lacks the read-only flag, without it; where it lacks the call
-// and `classic` allows, the classic rename, which refuses a name held open and, on Windows, a
-// read-only one. An error that Unsupported() names means no way was left.
-SystemError RenameOver(HANDLE file, const std::string& name, bool classic) {
+// Renames `file` over `name` in `folder` the best way the system has, always through the handle:
+// the POSIX-semantics rename (Windows 10 1607 on, NTFS), which replaces a name that others hold
+// open with delete sharing (they keep the old file), ignoring a read-only name (1809 on); where
+// the system lacks the read-only flag, without it; where it lacks the call, the classic rename,
+// which refuses a name held open and a read-only one. A refusal by a passing holder is retried
+// for about 2 s. An error that Unsupported() names means no way was left.
+SystemError RenameOver(HANDLE file, HANDLE folder, const std::string& name) {
     SystemError error = 0;
-    for (const DWORD flags :
-         {kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly,
-          kRenameReplaceIfExists | kRenamePosixSemantics, DWORD{0}}) {
-        if (flags == 0 && !classic)
-            break;
-        error = Retried([&] { return RenameOpenFile(file, name, flags); }, Passing);
+    for (int way = firstRenameWay; way <= static_cast<int>(RenameWay::Classic); ++way) {
+        const auto taken = static_cast<RenameWay>(way);
+        error = Retried(
+            [&] {
+                const SystemError refused = RenameOpenFile(file, folder, name, taken);
+                ::SetLastError(refused);
+                return refused == 0;
+            },
+            Passing);
+        if (error == 0)
+            lastRenameWay = taken;
         if (!Unsupported(error))
             return error;
     }
     return error;
 }
+
+// Marks the open file `file` (opened with DELETE access) for deletion through its handle: with
+// POSIX semantics where the system has them (Windows 10 1709 on, NTFS), so that its name goes at
+// once even while a scanner or an indexer holds it with delete sharing; else the classic way,
+// where the name goes when the last handle to it closes.
+SystemError MarkForDeletion(HANDLE file) {
+    ULONG flags = kDispositionDelete | kDispositionPosixSemantics;
+    const SystemError error =
+        SetInformation(file, &flags, sizeof flags, kFileDispositionInformationEx);
+    if (error == 0 || !Unsupported(error))
+        return error;
+    BOOLEAN remove = TRUE;
+    return SetInformation(file, &remove, sizeof remove, kFileDispositionInformation);
+}
+
+// The folder of a run for a rename relative to it: the one the run holds, or for none the
+// current directory, opened here (Close() then closes it).
+class Folder {
+  public:
+    explicit Folder(DirectoryHandle held)
+        : handle_(held != kCurrentDirectory ? reinterpret_cast<HANDLE>(held) : OpenFolder(".")),
+          owned_(held == kCurrentDirectory) {}
+    ~Folder() {
+        if (owned_ && handle_ != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle_);
+    }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    HANDLE Handle() const { return handle_; }
+
+    // A folder handle that a rename can name things relative to, and that never stands in the
+    // way of anything done to the folder meanwhile.
+    static HANDLE OpenFolder(const char* path) {
+        return ::CreateFileA(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    }
+
+  private:
+    HANDLE handle_;
+    bool owned_;
+};
 
 // The access-control list of `model` when it is set on the file itself (its own entries, or
 // protected from the folder's), as a self-relative descriptor for a create; empty when the list
@@ -169,13 +281,21 @@ std::vector<unsigned char> OwnAccessControl(HANDLE model) {
 class Win32Platform final : public Platform {
   public:
     // A symbolic link as the target is replaced as a name, as Windows' own tools replace it:
-    // the name is the final one, in the current directory.
+    // the name is the final one, in the current directory. The folder is held open for the
+    // run, for the renames to name things relative to; names are otherwise the current
+    // directory's, which is the same folder (Windows keeps the current directory open).
     SystemError Resolve(std::string_view name, FinalPlace* place) override {
-        place->Directory = kCurrentDirectory;
+        const HANDLE folder = Folder::OpenFolder(".");
+        place->Directory = folder != INVALID_HANDLE_VALUE
+                               ? reinterpret_cast<DirectoryHandle>(folder)
+                               : kCurrentDirectory;
         place->Name = name;
         return 0;
     }
-    void CloseDirectory(DirectoryHandle) override {}
+    void CloseDirectory(DirectoryHandle directory) override {
+        if (directory != kCurrentDirectory)
+            ::CloseHandle(reinterpret_cast<HANDLE>(directory));
+    }
 
     // A named mutex of the folder's identity (its volume's serial number and its file index), so
     // that every spelling of the folder's path meets the same one; it is taken without waiting,
@@ -205,8 +325,9 @@ class Win32Platform final : public Platform {
             return ::GetLastError() == ERROR_ACCESS_DENIED ? kRunInProgress : LastError();
         const DWORD taken = ::WaitForSingleObject(mutex, 0);
         if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) {  // abandoned: its run died
+            const SystemError refused = taken == WAIT_FAILED ? LastError() : kRunInProgress;
             ::CloseHandle(mutex);
-            return kRunInProgress;
+            return refused;
         }
         *lock = reinterpret_cast<LockHandle>(mutex);
         return 0;
@@ -439,17 +560,17 @@ class Win32Platform final : public Platform {
     // name is the one the target was opened by.
     SystemError StillNames(DirectoryHandle, std::string_view, FileHandle) override { return 0; }
 
-    // Through the new file's own handle with POSIX semantics where the system has it: a holder
-    // of the target that shares delete keeps the old file and no longer refuses the replace.
-    // NTFS logs the rename, and the flush of the renamed file that follows writes that log out
-    // up to it, as write-through would. Where the system lacks the call, the handle is closed
-    // and MoveFileEx replaces in one step, with write-through: it returns once the move is on
-    // disk. A refusal by a passing holder is retried for about 2 s, either way.
-    SystemError Replace(DirectoryHandle, FileHandle file, std::string_view replacement,
+    // Through the new file's own handle, always (see RenameOver): with POSIX semantics where the
+    // system has them, a holder of the target that shares delete keeps the old file and no
+    // longer refuses the replace. NTFS logs the rename, and the flush of the renamed file that
+    // follows writes that log out up to it, as MOVEFILE_WRITE_THROUGH would. Refused, the new
+    // file is marked for deletion through the same handle before it is closed: no name is ever
+    // reached again once the handle has gone.
+    SystemError Replace(DirectoryHandle directory, FileHandle file, std::string_view,
                         std::string_view target, ReplaceStage* stage) override {
         *stage = ReplaceStage::NotReplaced;
-        const std::string from(replacement), to(target);
-        const SystemError error = RenameOver(Win(file), to, false);
+        const Folder folder(directory);
+        const SystemError error = RenameOver(Win(file), folder.Handle(), std::string(target));
         if (error == 0) {
             // Renamed: the target is the new file now, whatever the flush and close say.
             const SystemError flushed = ::FlushFileBuffers(Win(file)) == 0 ? LastError() : 0;
@@ -459,19 +580,15 @@ class Win32Platform final : public Platform {
                                    : ReplaceStage::Done;
             return flushed != 0 ? flushed : closed;
         }
-        if (::CloseHandle(Win(file)) == 0)
-            return LastError();
-        if (!Unsupported(error))
-            return error;
-        const SystemError moved = Retried(
-            [&] {
-                return ::MoveFileExA(from.c_str(), to.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-            },
-            Passing);
-        if (moved == 0)
-            *stage = ReplaceStage::Done;
-        return moved;
+        (void)MarkForDeletion(Win(file));
+        ::CloseHandle(Win(file));
+        return error;
+    }
+
+    SystemError Discard(FileHandle file, DirectoryHandle, std::string_view) override {
+        const SystemError marked = MarkForDeletion(Win(file));
+        const SystemError closed = ::CloseHandle(Win(file)) == 0 ? LastError() : 0;
+        return marked != 0 ? marked : closed;
     }
 
     // The run's own file, never a link: a plain delete, which needs no new directory entry.
@@ -492,16 +609,15 @@ class Win32Platform final : public Platform {
     // path for verdata.mul.new fits for it. A read-only name is replaced by the rename that
     // ignores it; where the system lacks that, its read-only mark is cleared first, through a
     // handle on the name itself (a link is opened as the link, never followed).
-    SystemError RemoveStale(DirectoryHandle, std::string_view name) override {
+    SystemError RemoveStale(DirectoryHandle directory, std::string_view name) override {
         const std::string path(name);
         // Under Wine a dangling link shows as nothing: the cover goes over it all the same.
         const DWORD attributes = ::GetFileAttributesA(path.c_str());
         const bool known = attributes != INVALID_FILE_ATTRIBUTES;
-        // A folder of that name is someone's: it refuses the run at once, and stays.
-        if (known && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-                         FILE_ATTRIBUTE_DIRECTORY) {
+        // A folder of that name is someone's, and so is a link to one (a junction, a folder's
+        // symbolic link): it refuses the run at once, and stays.
+        if (known && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
             return kTemporaryIsDirectory;
-        }
         HANDLE cover = INVALID_HANDLE_VALUE;
         SystemError error = 0;
         static constexpr char kMarks[] = "~0123456789";
@@ -518,19 +634,24 @@ class Win32Platform final : public Platform {
         }
         if (cover == INVALID_HANDLE_VALUE)
             return error;
-        error = RenameOver(cover, path, true);
+        const Folder folder(directory);
+        error = RenameOver(cover, folder.Handle(), path);
         if (error == ERROR_ACCESS_DENIED && known && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            // Cleared only on a file of one name: the mark of a file that has other names (a
+            // hard link) is theirs too, and would stay cleared on them.
             const HANDLE stale =
-                ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            BY_HANDLE_FILE_INFORMATION about{};
             FILE_BASIC_INFO basic{};  // times of 0 stay as they are
             const DWORD writable = attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
             basic.FileAttributes = writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL;
-            if (stale != INVALID_HANDLE_VALUE &&
+            if (stale != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(stale, &about) != 0 &&
+                about.nNumberOfLinks == 1 &&
                 ::SetFileInformationByHandle(stale, FileBasicInfo, &basic, sizeof basic) != 0) {
                 ::CloseHandle(stale);
-                error = RenameOver(cover, path, true);
+                error = RenameOver(cover, folder.Handle(), path);
             } else if (stale != INVALID_HANDLE_VALUE) {
                 ::CloseHandle(stale);
             }
@@ -558,6 +679,13 @@ class Win32Platform final : public Platform {
 Platform& NativePlatform() {
     static Win32Platform platform;
     return platform;
+}
+
+RenameWay LastRenameWay() {
+    return lastRenameWay;
+}
+void StartRenamesAt(RenameWay way) {
+    firstRenameWay = static_cast<int>(way);
 }
 
 }  // namespace quelvane

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 
@@ -14,6 +15,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "support/rename_ways_win32.h"
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -445,6 +448,45 @@ TEST_F(Run, WindowsReadOnlyPatchIsApplied) {
     ::SetFileAttributesA("patchdata.mul", FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Done."}) << "a read-only patch is applied";
     EXPECT_EQ(Render(ReadFileBytes("verdata.mul")), "(1,1,44,4,0)4*a (1,2,48,3,0)3*b");
+}
+
+// The replace renames the run's own file through its handle, the best way the system has: the
+// POSIX-semantics rename on Windows 10 and Wine 10, the classic one by handle under Wine 8, which
+// lacks the other; with the better ways left out (as an older system refuses them), the next.
+// Refused, the new file goes through its handle, even while another holds it sharing delete.
+TEST_F(Run, WindowsRenamesThroughTheHandleTheBestWayItHas) {
+    const auto wine = reinterpret_cast<const char* (*)()>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version")));
+    const bool exOnly = wine == nullptr || std::atoi(wine()) >= 10;
+    std::printf("[ this system ] %s: the rename by handle starts at the %s one\n",
+                wine != nullptr ? wine() : "Windows", exOnly ? "POSIX-semantics" : "classic");
+    const Bytes target = File({{1, 1, 4, 'a'}}), patch = File({{1, 2, 3, 'b'}});
+    const std::string patched = "(1,1,44,4,0)4*a (1,2,48,3,0)3*b";
+    for (const RenameWay first :
+         {RenameWay::PosixIgnoringReadOnly, RenameWay::Posix, RenameWay::Classic}) {
+        StartRenamesAt(first);
+        EXPECT_EQ(Press(target, patch), 0u);
+        EXPECT_EQ(static_cast<int>(LastRenameWay()),
+                  std::max(static_cast<int>(first), exOnly ? 0 : 2));
+        EXPECT_EQ(Render(ReadFileBytes("verdata.mul")), patched);
+        EXPECT_EQ(directory.Names(), kTwoFiles);
+    }
+    StartRenamesAt(RenameWay::PosixIgnoringReadOnly);
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    os.Meanwhile = [&](Operation operation) {
+        if (operation == "replace")
+            holder = ::CreateFileA("verdata.mul.new", GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+    };
+    os.InjectedFault = Fault{1, 5, "replace"};
+    EXPECT_EQ(Press(target, patch), 0u);
+    os.Meanwhile = [](Operation) {};
+    EXPECT_NE(holder, INVALID_HANDLE_VALUE);
+    std::printf("[ this system ] a refused file held by another: %s while held\n",
+                directory.Names() == kTwoFiles ? "gone" : "still named");
+    ::CloseHandle(holder);
+    ExpectUntouched(target, patch);
 }
 #endif
 

@@ -31,7 +31,8 @@ struct Box {
 // A file operation, by its name: "resolve", "lock", "open", "create", "read", "write", "copy",
 // "seek", "size", "flush", "close", "attributes", "verify" (the name still the loaded file),
 // "replace", "remove", "stale" (a stale name removed), "probe" (whether the target could be
-// written), "times", "kind" (what a name is) or "link" (a second name for a file).
+// written), "times", "kind" (what a name is), "link" (a second name for a file) or "discard"
+// (the run's own file removed through its handle).
 using Operation = std::string_view;
 
 struct Fault {
@@ -185,8 +186,8 @@ class TestPlatform : public Platform {
     SystemError Replace(DirectoryHandle directory, FileHandle file, std::string_view replacement,
                         std::string_view target, ReplaceStage* stage) override {
         Live.erase(file);
-        if (Hit("replace")) {
-            (void)os_.Close(file);
+        if (Hit("replace")) {  // refused as the real one refuses: the new file removed, closed
+            (void)os_.Discard(file, directory, replacement);
             *stage = ReplaceStage::NotReplaced;
             return InjectedFault->Error;
         }
@@ -196,6 +197,16 @@ class TestPlatform : public Platform {
             return InjectedFault->Error;
         }
         return error;
+    }
+    // A failed discard still closes the handle, as the real ones do.
+    SystemError Discard(FileHandle file, DirectoryHandle directory,
+                        std::string_view name) override {
+        Live.erase(file);
+        if (Hit("discard")) {
+            (void)os_.Close(file);
+            return InjectedFault->Error;
+        }
+        return os_.Discard(file, directory, name);
     }
     SystemError Remove(DirectoryHandle directory, std::string_view name) override {
         return Checked("remove", [&] { return os_.Remove(directory, name); });

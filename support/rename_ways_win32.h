@@ -1,0 +1,18 @@
+// The ways Windows renames a file through its handle, best first, and which one the last rename
+// took: for the tests, which run under systems that have some of them and not others.
+#pragma once
+
+namespace quelvane {
+
+enum class RenameWay : int {
+    PosixIgnoringReadOnly = 0,  // FileRenameInformationEx with POSIX semantics, read-only ignored
+    Posix = 1,                  // the same without ignoring read-only (Windows 10 1607 to 1803)
+    Classic = 2,                // FileRenameInformation, ReplaceIfExists
+    None = 3,                   // no rename has succeeded yet
+};
+
+RenameWay LastRenameWay();
+// Leaves out the ways before `way`, as a system without them would refuse them.
+void StartRenamesAt(RenameWay way);
+
+}  // namespace quelvane
