@@ -17,7 +17,8 @@ const Bytes kPatch = File({{1, 4, 5, 'P'}, {1, 2, 1, 'N'}});
 TEST(Cli, ArgumentsAreAnsweredAsALinuxProgramDoesAndTouchNoFile) {
     const std::string hint = "\nTry 'quelvane --help' for more information.\n";
     const std::tuple<const char*, int, std::string, std::string> cases[] = {
-        {"--help", 0, "Usage: quelvane [-C DIR]... [--batch | -n]\n", ""},
+        {"--help", 0,
+         "Usage: quelvane [-C DIR]... [--batch | -n] [-b] [--wait[=SECONDS]] [-v | -q]\n", ""},
         {"-h", 0, "Exit status:\n  0", ""},
         {"--version", 0, "quelvane " QUELVANE_VERSION "\n", ""},
         {"foo", 2, "", "quelvane: unexpected argument 'foo'" + hint},
