@@ -23,9 +23,16 @@ constexpr std::uint32_t kLockRetryMilliseconds = 100;
 // it ends.
 class TargetPlace {
   public:
-    TargetPlace() = default;
+    // The lock goes before any box of the run shows: the box waits for a click, and by then the
+    // run's outcome is settled (its own file gone or in place), so another run may start.
+    TargetPlace() {
+        held = this;
+        SetBeforeBox([] { held->Unlock(); });
+    }
     ~TargetPlace() {
-        Os().Unlock(lock_);
+        SetBeforeBox(nullptr);
+        held = nullptr;
+        Unlock();
         Os().CloseDirectory(place_.Directory);  // none held until a resolution succeeds
     }
     TargetPlace(const TargetPlace&) = delete;
@@ -53,6 +60,12 @@ class TargetPlace {
     SystemError Error() const { return error_; }
 
   private:
+    void Unlock() {
+        Os().Unlock(lock_);
+        lock_ = kNoLock;
+    }
+
+    static inline TargetPlace* held = nullptr;  // the run's place, one at a time
     FinalPlace place_;
     SystemError error_ = 0;
     LockHandle lock_ = kNoLock;

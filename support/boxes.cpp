@@ -6,8 +6,12 @@ WindowHandle owner = kNoWindow;
 BoxSink sink = nullptr;
 NoticeSink noticeSink = nullptr;
 
+void (*beforeBox)() = nullptr;
+
 void Show(WindowHandle window, std::string_view text, std::string_view caption, std::uint32_t style,
           SystemError reason) {
+    if (beforeBox != nullptr)
+        beforeBox();
     if (sink != nullptr)
         sink(text, caption, style, reason);
     else
@@ -23,6 +27,9 @@ WindowHandle BoxOwner() {
 }
 void SetBoxSink(BoxSink taker) {
     sink = taker;
+}
+void SetBeforeBox(void (*before)()) {
+    beforeBox = before;
 }
 
 void ShowErrorBox(std::string_view text, SystemError reason) {

@@ -24,6 +24,10 @@ void ShowWarningBox(std::string_view text, SystemError reason = 0);
 // The error stop's box: no owner, caption "Error", no icon. `number` is the stop's.
 void ShowStopBox(std::string_view text, std::uint32_t number);
 
+// Called before any box above shows, when set: a box waits for its click, and the run lets go
+// of what keeps other runs waiting (its lock) before it, since the outcome is settled by then.
+void SetBeforeBox(void (*before)());
+
 // Takes every box above instead of the platform's message box when set (nullptr: the platform's
 // boxes, the default). Gets the box's text, caption, style and reason (for the error stop's box,
 // its number).

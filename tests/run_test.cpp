@@ -152,6 +152,7 @@ TEST_F(Run, ReadsLaysOutAndWritesByTheFormatsRules) {
         EXPECT_EQ(os.Boxes[0].Caption, c.Stop != 0 ? "Error" : "Quelvane");
         EXPECT_EQ(os.Boxes[0].Style, c.Stop != 0 ? 0u : completed ? 0x40u : 0x10u);
         EXPECT_EQ(os.Boxes[0].Owned, c.Stop == 0);
+        EXPECT_FALSE(os.Boxes[0].Locked) << "another run would be refused while the box waits";
         if (!completed) {
             ExpectUntouched(c.Target, c.Patch);
             continue;

@@ -26,6 +26,7 @@ struct Box {
     std::uint32_t Style = 0;
     bool Owned = false;
     std::size_t PausesBefore = 0;
+    bool Locked = false;  // a run's lock was held while it showed
 };
 
 // A file operation, by its name: "resolve", "lock", "open", "create", "read", "write", "copy",
@@ -100,12 +101,15 @@ class TestPlatform : public Platform {
     }
     SystemError Lock(const FinalPlace& place, bool exclusive, LockHandle* lock) override {
         const SystemError error = Checked("lock", [&] { return os_.Lock(place, exclusive, lock); });
-        if (error == 0)
+        if (error == 0) {
             Live.insert(*lock);
+            locks_.insert(*lock);
+        }
         return error;
     }
     void Unlock(LockHandle lock) override {
         Live.erase(lock);
+        locks_.erase(lock);
         os_.Unlock(lock);
     }
     WriteProbe CanWrite(DirectoryHandle directory, std::string_view name,
@@ -216,8 +220,8 @@ class TestPlatform : public Platform {
     }
     void ShowMessage(WindowHandle owner, std::string_view text, std::string_view caption,
                      std::uint32_t style) override {
-        Boxes.push_back(
-            {std::string(text), std::string(caption), style, owner != kNoWindow, Pauses.size()});
+        Boxes.push_back({std::string(text), std::string(caption), style, owner != kNoWindow,
+                         Pauses.size(), !locks_.empty()});
     }
     void Pause(std::uint32_t milliseconds) override { Pauses.push_back(milliseconds); }
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override { throw ProcessEnded{exitCode}; }
@@ -258,6 +262,7 @@ class TestPlatform : public Platform {
     }
 
     Platform& os_ = NativePlatform();
+    std::set<LockHandle> locks_;
     Platform* previous_;
 };
 
