@@ -3,6 +3,7 @@
 // then "37 %", "Saving..."), and "Go!" again when the window stays for another try.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -34,10 +35,19 @@ HWND MainWindow = nullptr;
 HWND GoButton = nullptr;
 // The run under way, from the press until its end reaches the window; null when none is.
 HANDLE runThread = nullptr;
+// Set by the window's thread when the session ends during a run: the run's thread stops at its
+// next report of the write's progress, a point where nothing but its own new file has been
+// made, which it removes. The flush and the rename that follow the write are never cut off.
+std::atomic<bool> sessionEnding = false;
+// How long the window waits, when the session ends, for the run to finish or stop: Windows
+// itself gives a program about this long before it offers to end it.
+constexpr DWORD kSessionEndWaitMs = 5000;
 
 // The run's progress reporter, on the run's thread: the window's own thread changes the caption.
 // A post goes only when the percentage has changed, and not within 100 ms of the last one.
 void PostProgress(std::int64_t written, std::int64_t total) {
+    if (sessionEnding && written >= 0)
+        quelvane::EndWithoutBox(0);  // the target as it was, the new file gone
     static WPARAM shown = kFlushing + 1;
     static DWORD postedAt = 0;
     if (written == quelvane::kProgressEnded) {
@@ -99,6 +109,23 @@ void RunEnded(bool done) {
         ::SetWindowTextA(GoButton, "Go!");  // the window stays for another try
 }
 
+// The session ends although a run is under way (WM_ENDSESSION; the logoff was not held off, or
+// was forced): the system ends the process once the window answers. So the window waits, at
+// most kSessionEndWaitMs, for the run to finish or to stop cleanly at its next step. Messages
+// sent to the window meanwhile (a box of the run's disables it) are still answered.
+void WaitForRunAtSessionEnd() {
+    sessionEnding = true;
+    const DWORD start = ::GetTickCount();
+    for (DWORD waited = 0; waited < kSessionEndWaitMs; waited = ::GetTickCount() - start) {
+        const DWORD woken = ::MsgWaitForMultipleObjects(1, &runThread, FALSE,
+                                                        kSessionEndWaitMs - waited, QS_SENDMESSAGE);
+        if (woken != WAIT_OBJECT_0 + 1)
+            return;  // the run's thread has ended, the time is up, or the wait failed
+        MSG message{};
+        ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 // While a run is under way, input starts nothing and closes nothing: a second press, Escape,
 // Alt+F4, the close box and the system menu's Close are all let go, so none of it is left to
 // reach the box that ends the run, and the run is never cut off halfway.
@@ -118,6 +145,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return runThread != nullptr ? 0 : ::DefWindowProcA(window, message, wParam, lParam);
         case WM_QUERYENDSESSION:
             return runThread == nullptr;  // a run is not cut off halfway
+        case WM_ENDSESSION:
+            if (wParam != 0 && runThread != nullptr)
+                WaitForRunAtSessionEnd();
+            return 0;
         case kRunEnded:
             RunEnded(wParam != 0);
             return 0;

@@ -80,6 +80,13 @@ void ErrorStop(std::uint32_t number, std::uint32_t location) {
     std::abort();  // not reached: ending the process does not return
 }
 
+void EndWithoutBox(std::uint32_t exitCode) {
+    const StopScope scope;
+    RemovePendingFiles();
+    Os().EndProcess(exitCode);
+    std::abort();  // not reached
+}
+
 void SetStopDetail(std::string detail) {
     stopDetail = std::move(detail);
 }

@@ -49,6 +49,10 @@ void ForgetRemoveOnErrorStop(Temporary kind = Temporary::Result);
 // The file registered above of kind `index`, if any: safe to call from a signal handler.
 bool PendingTemporaryFile(std::size_t index, DirectoryHandle* directory, const char** name);
 
+// Ends the process at once with `exitCode`, without a box, after removing the temporary files
+// as the error stop does: a run stopped at a safe point because the session is ending.
+[[noreturn]] void EndWithoutBox(std::uint32_t exitCode);
+
 // Routes allocation failures (203) and unhandled exceptions (217) to the error stop.
 void InstallErrorStopHandlers();
 
