@@ -5,7 +5,7 @@ packages=(cmake make g++ libgtest-dev libbenchmark-dev googletest clang libclang
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
           wine wine64 xvfb xdotool x11-utils imagemagick valgrind e2fsprogs bc time zip unzip
           g++-multilib qemu-user-static attr acl man-db groff-base fuse3 libfuse3-dev
-          pkg-config xfsprogs strace)
+          pkg-config xfsprogs strace debootstrap)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

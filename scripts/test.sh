@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: native, sanitizers, the Windows release and its checks,
-# the Windows tests under Wine, the end-to-end tests through the real window under Wine and Xvfb,
+# the Windows tests under Wine (Debian 12's Wine 8, and Debian 13's Wine 10 in a tree of its own),
+# the end-to-end tests through the real window under Wine and Xvfb,
 # valgrind, fuzzing, and the tests' share of the code.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -29,6 +30,8 @@ if timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1; then
     step "win32: unit tests and end-to-end under 32-bit Wine"
     ctest --preset win32
     QUELVANE_EXE=build/release-check/quelvane.exe scripts/e2e.sh build/win32 32
+    step "win32: unit tests and the end-to-end table under Wine 10 (Debian 13), a second Wine"
+    scripts/wine10.sh build/win32 build/release-check/quelvane.exe
 else
     step "win64: this machine cannot execute 32-bit x86 code (the 32-bit Wine loader fails);"
     echo "running the same Windows sources, built for 64-bit, under 64-bit Wine instead"
@@ -36,6 +39,8 @@ else
     cmake --build --preset win64 -j"$jobs"
     ctest --preset win64
     scripts/e2e.sh build/win64 64
+    step "win64: unit tests and the end-to-end table under Wine 10 (Debian 13), a second Wine"
+    scripts/wine10.sh build/win64 build/win64/quelvane.exe
     step "linux32: the engine's tests as 32-bit x86 code, under qemu's user-mode emulator"
     cmake --preset linux32 >/dev/null
     cmake --build --preset linux32 -j"$jobs"
