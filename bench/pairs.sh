@@ -5,7 +5,8 @@ scratch="${BENCH_DIR:-$root/build/bench-data}"
 # Builds the native program and the workload generator.
 build_native() {
     cmake --preset native -S "$root" >/dev/null
-    cmake --build "$root/build/native" -j"$(nproc)" --target quelvane quelvane-workload >/dev/null
+    cmake --build "$root/build/native" -j"$(nproc)" --target quelvane quelvane-workload quelvane-floor quelvane-measure \
+        >/dev/null
 }
 
 # Prints the directory of workload $1's pair, generating the pair on first use.

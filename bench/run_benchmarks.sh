@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# End-to-end cost of a run beside the cost of copying the same bytes durably, on generated
-# workloads. For each workload and each of RUNS rounds (default 3), on fresh copies of the pair:
+# End-to-end cost of a run beside the floor of a durable replace of the same bytes, and beside
+# `cat`, on generated workloads. For each workload and each of RUNS rounds (default 3), each on a
+# fresh copy of the pair (so that each frees the old target's cache as it replaces it):
 #   quelvane:  printf '\n' | quelvane   (its 2500 ms pause is subtracted from the wall time)
-#   baseline:  cat verdata.mul patchdata.mul > out && sync out
+#   floor:     quelvane-floor .   (both files copied in the kernel into a new file, flushed,
+#              renamed over verdata.mul, the directory flushed: bench/durable_floor.cpp)
+#   cat:       cat verdata.mul patchdata.mul > out && sync out
 # and prints the medians of CPU time (user + system), wall time and peak resident memory, and
-# the ratios, under a line that names the machine (CPU, cores, kernel, file system).
-# Usage: bench/run_benchmarks.sh [many|sorted|large|worst ...]   (default: all four)
+# the ratios to the floor and to cat, under a line that names the machine (CPU, cores, kernel,
+# file system).
+# Usage: bench/run_benchmarks.sh [many|sorted|large|worst|shuffled ...]   (default: all five)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 runs="${RUNS:-3}"
@@ -13,13 +17,14 @@ source "$root/bench/pairs.sh"
 build_native
 quelvane="$root/build/native/quelvane"
 workloads=("$@")
-[ ${#workloads[@]} -gt 0 ] || workloads=(many sorted large worst)
+[ ${#workloads[@]} -gt 0 ] || workloads=(many sorted large worst shuffled)
+floor="$root/build/native/bench/quelvane-floor"
 
-# Prints "cpu_seconds wall_seconds max_rss_kb" for the command given; what the command prints
-# goes to $scratch/said.txt.
+# Prints "cpu_seconds wall_seconds max_rss_kb" for the command given (bench/measure.cpp: CPU from
+# wait4, in microseconds); what the command prints goes to $scratch/said.txt.
 measure() {
-    /usr/bin/time -f '%U %S %e %M' -o "$scratch/time.txt" "$@" >"$scratch/said.txt" 2>&1
-    awk '{printf "%.3f %.3f %d\n", $1 + $2, $3, $4}' "$scratch/time.txt"
+    "$root/build/native/bench/quelvane-measure" "$@" >"$scratch/said.txt" 2>"$scratch/time.txt"
+    tail -n 1 "$scratch/time.txt"
 }
 # A run that did not end with "Done." measured nothing worth reporting.
 expect_done() {
@@ -34,29 +39,37 @@ median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
 printf 'machine: %s, %s cores; kernel %s; %s on %s\n' \
     "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')" "$(nproc)" \
     "$(uname -r)" "$(findmnt -n -o FSTYPE -T "$scratch" 2>/dev/null || echo '?')" "$scratch"
-printf '%-7s %-9s %10s %10s %10s\n' workload program cpu_s wall_s rss_MiB
+printf '%-8s %-9s %10s %10s %10s\n' workload program cpu_s wall_s rss_MiB
 for name in "${workloads[@]}"; do
     pair="$(pair_dir "$name")"
     size=$(( $(stat -c %s "$pair/verdata.mul") + $(stat -c %s "$pair/patchdata.mul") ))
-    : > "$scratch/q.txt"; : > "$scratch/b.txt"
+    : > "$scratch/q.txt"; : > "$scratch/f.txt"; : > "$scratch/b.txt"
     for _ in $(seq "$runs"); do
         fresh_copy "$pair" "$scratch/run" && sync
         (cd "$scratch/run" && measure sh -c "printf '\n' | '$quelvane'") >> "$scratch/q.txt"
         expect_done "$name"
-        rm -f "$scratch/run/verdata.mul" && cp "$pair/verdata.mul" "$scratch/run/" && sync
+        fresh_copy "$pair" "$scratch/run" && sync
+        (cd "$scratch/run" && measure "$floor" .) >> "$scratch/f.txt"
+        fresh_copy "$pair" "$scratch/run" && sync
         (cd "$scratch/run" && measure sh -c 'cat verdata.mul patchdata.mul > out && sync out') \
             >> "$scratch/b.txt"
     done
-    qcpu=$(awk '{print $1}' "$scratch/q.txt" | median)
-    qwall=$(awk '{print $2 - 2.5}' "$scratch/q.txt" | median)
-    qrss=$(awk '{print $3}' "$scratch/q.txt" | sort -g | tail -n 1)
-    bcpu=$(awk '{print $1}' "$scratch/b.txt" | median)
-    bwall=$(awk '{print $2}' "$scratch/b.txt" | median)
-    brss=$(awk '{print $3}' "$scratch/b.txt" | sort -g | tail -n 1)
-    printf '%-7s %-9s %10.3f %10.3f %10.1f   (%d MB moved in)\n' "$name" quelvane "$qcpu" "$qwall" \
-        "$(echo "$qrss / 1024" | bc -l)" $((size / 1000000))
-    printf '%-7s %-9s %10.3f %10.3f %10.1f\n' "$name" baseline "$bcpu" "$bwall" "$(echo "$brss / 1024" | bc -l)"
-    printf '%-7s %-9s %10.2fx %9.2fx\n' "$name" ratio "$(echo "$qcpu / ($bcpu + 0.001)" | bc -l)" \
+    # Medians of CPU and wall (the run's pause taken off), the peak of the resident memory.
+    stats() { awk -v pause="$2" '{print $1, $2 - pause, $3}' "$1" > "$scratch/s.txt"
+              printf '%s %s %s' "$(awk '{print $1}' "$scratch/s.txt" | median)" \
+                  "$(awk '{print $2}' "$scratch/s.txt" | median)" \
+                  "$(awk '{print $3}' "$scratch/s.txt" | sort -g | tail -n 1)"; }
+    read -r qcpu qwall qrss <<<"$(stats "$scratch/q.txt" 2.5)"
+    read -r fcpu fwall frss <<<"$(stats "$scratch/f.txt" 0)"
+    read -r bcpu bwall brss <<<"$(stats "$scratch/b.txt" 0)"
+    row() { printf '%-8s %-9s %10.4f %10.4f %10.1f%s\n' "$name" "$1" "$2" "$3" \
+                "$(echo "$4 / 1024" | bc -l)" "$5"; }
+    row quelvane "$qcpu" "$qwall" "$qrss" "   ($((size / 1000000)) MB moved in)"
+    row floor "$fcpu" "$fwall" "$frss" ""
+    row cat "$bcpu" "$bwall" "$brss" ""
+    printf '%-8s %-9s %10.2fx %9.2fx\n' "$name" "vs floor" "$(echo "$qcpu / ($fcpu + 0.001)" | bc -l)" \
+        "$(echo "$qwall / ($fwall + 0.001)" | bc -l)"
+    printf '%-8s %-9s %10.2fx %9.2fx\n' "$name" "vs cat" "$(echo "$qcpu / ($bcpu + 0.001)" | bc -l)" \
         "$(echo "$qwall / ($bwall + 0.001)" | bc -l)"
 done
 rm -rf "$scratch/run"

@@ -6,6 +6,7 @@
 //   quelvane-workload sorted DIR  the same with the patch stored in key order
 //   quelvane-workload large DIR   ~1 GiB target in ~2000 blocks, ~100 MB patch
 //   quelvane-workload worst DIR   65535 entries, blocks stored in reverse index order
+//   quelvane-workload shuffled DIR  65535 entries of about 1 KiB, blocks stored in random order
 //   quelvane-workload list  FILE  prints the head and every entry
 #include <algorithm>
 #include <cstdint>
@@ -30,17 +31,28 @@ void Put32(std::FILE* out, std::uint32_t value) {
     std::fwrite(bytes, 1, 4, out);
 }
 
-// Writes a file whose blocks lie in index order, or in reverse order when `reversed`.
-bool WriteFile(const std::string& path, const std::vector<Entry>& entries, bool reversed) {
+// The order in which a file's blocks lie, against the order of its index.
+enum class Order { InIndexOrder, Reversed, Shuffled };
+
+// Writes a file whose blocks lie in `order` (a shuffle drawn from `seed`).
+bool WriteFile(const std::string& path, const std::vector<Entry>& entries,
+               Order order = Order::InIndexOrder, std::uint32_t seed = 0) {
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr)
         return false;
     std::vector<char> buffer(1 << 20);
     std::setvbuf(out, buffer.data(), _IOFBF, buffer.size());
+    std::vector<std::size_t> stored(entries.size());  // the entry whose block lies n-th
+    for (std::size_t n = 0; n < stored.size(); ++n)
+        stored[n] = order == Order::Reversed ? entries.size() - 1 - n : n;
+    if (order == Order::Shuffled) {
+        std::mt19937 random(seed);
+        std::shuffle(stored.begin(), stored.end(), random);
+    }
     std::vector<std::int64_t> offsets(entries.size(), -1);
     std::int64_t position = 4 + 20 * static_cast<std::int64_t>(entries.size());
     for (std::size_t n = 0; n < entries.size(); ++n) {
-        const std::size_t k = reversed ? entries.size() - 1 - n : n;
+        const std::size_t k = stored[n];
         if (entries[k].Length == 0)
             continue;
         offsets[k] = position;
@@ -57,8 +69,7 @@ bool WriteFile(const std::string& path, const std::vector<Entry>& entries, bool 
     }
     std::vector<unsigned char> block;
     for (std::size_t n = 0; n < entries.size(); ++n) {
-        const std::size_t k = reversed ? entries.size() - 1 - n : n;
-        const Entry& e = entries[k];
+        const Entry& e = entries[stored[n]];
         if (e.Length == 0)
             continue;
         // Each block's bytes tell its key, so a wrong copy shows.
@@ -81,7 +92,7 @@ struct Shape {
     std::int32_t Count;       // target entries
     std::int32_t PatchCount;  // patch entries
     std::int32_t MinLength, MaxLength, PatchMaxLength;
-    bool Reversed;       // target blocks stored in reverse index order
+    Order TargetOrder;   // how the target's blocks lie against its index
     bool SomeEmpty;      // about one entry in 20 has no data
     bool PatchAddsKeys;  // half the patch entries bring new keys, else all replace
     bool PatchSorted;    // patch entries (and blocks) in key order, else random order
@@ -116,8 +127,8 @@ void Generate(const std::string& dir, const Shape& shape) {
         });
     }
     std::filesystem::create_directories(dir);
-    if (!WriteFile(dir + "/verdata.mul", target, shape.Reversed) ||
-        !WriteFile(dir + "/patchdata.mul", patch, false)) {
+    if (!WriteFile(dir + "/verdata.mul", target, shape.TargetOrder, shape.Seed) ||
+        !WriteFile(dir + "/patchdata.mul", patch)) {
         std::fprintf(stderr, "cannot write the pair in %s\n", dir.c_str());
         std::exit(1);
     }
@@ -130,8 +141,7 @@ void Demo(const std::string& dir) {
     const std::vector<Entry> target = {{1, 1, 16, 1}, {1, 2, 8, 2},  {1, 2, 12, 3},
                                        {2, 1, 20, 4}, {40, 1, 5, 5}, {3, 0, 0, 6}};
     const std::vector<Entry> patch = {{1, 2, 24, 7}, {2, 1, 0, 8}, {1, 3, 6, 9}, {2, 0, 10, 10}};
-    if (!WriteFile(dir + "/verdata.mul", target, false) ||
-        !WriteFile(dir + "/patchdata.mul", patch, false)) {
+    if (!WriteFile(dir + "/verdata.mul", target) || !WriteFile(dir + "/patchdata.mul", patch)) {
         std::fprintf(stderr, "cannot write the demo pair in %s\n", dir.c_str());
         std::exit(1);
     }
@@ -171,8 +181,9 @@ int List(const std::string& path) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr,
-                     "usage: quelvane-workload demo|many|sorted|large|worst DIR | list FILE\n");
+        std::fprintf(
+            stderr,
+            "usage: quelvane-workload demo|many|sorted|large|worst|shuffled DIR | list FILE\n");
         return 2;
     }
     const std::string mode = argv[1], where = argv[2];
@@ -181,14 +192,20 @@ int main(int argc, char** argv) {
     if (mode == "demo")
         Demo(where);
     else if (mode == "many")
-        Generate(where, {50000, 30000, 2048, 14336, 4096, false, true, true, false, 1});
+        Generate(where,
+                 {50000, 30000, 2048, 14336, 4096, Order::InIndexOrder, true, true, false, 1});
     else if (mode == "sorted")
-        Generate(where, {50000, 30000, 2048, 14336, 4096, false, true, true, true, 1});
+        Generate(where,
+                 {50000, 30000, 2048, 14336, 4096, Order::InIndexOrder, true, true, true, 1});
     else if (mode == "large")
-        Generate(where, {2000, 200, 262144, 786432, 1048576, false, true, true, false, 2});
+        Generate(where,
+                 {2000, 200, 262144, 786432, 1048576, Order::InIndexOrder, true, true, false, 2});
     else if (mode == "worst")
         // Every entry has data and the patch only replaces, so the result stays at the limit.
-        Generate(where, {65535, 2000, 512, 1536, 1536, true, false, false, false, 3});
+        Generate(where, {65535, 2000, 512, 1536, 1536, Order::Reversed, false, false, false, 3});
+    else if (mode == "shuffled")
+        // As a target written by another tool may be: small blocks in no order of the index's.
+        Generate(where, {65535, 4000, 512, 1536, 1536, Order::Shuffled, false, false, false, 4});
     else {
         std::fprintf(stderr, "unknown workload %s\n", mode.c_str());
         return 2;
