@@ -10,6 +10,9 @@ cd "$root"
 jobs=$(nproc)
 step() { printf '\n=== %s\n' "$*"; }
 
+step "the README's first command: scripts/run.sh on a demo pair (a release build)"
+scripts/run.sh >/dev/null
+
 step "native: build and test"
 cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs"

@@ -70,8 +70,9 @@ std::string Fitted(std::int64_t written, std::int64_t total, std::size_t room) {
         forms = {"verdata.mul: " + all + " written, flushing to disk", all + " written, flushing",
                  "flushing"};
     } else {
-        const std::string percent =
-            "(" + std::to_string(total > 0 ? written * 100 / total : 100) + "%)";
+        // Put together piece by piece: GCC 12's -Wrestrict misreads `"(" + std::string&&` at -O2.
+        std::string percent = "(";
+        percent.append(std::to_string(total > 0 ? written * 100 / total : 100)).append("%)");
         forms = {"verdata.mul: " + Sizes(written, total, false) + " written " + percent,
                  Sizes(written, total, false) + " written " + percent,
                  Sizes(written, total, true) + " " + percent, percent};

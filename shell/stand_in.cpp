@@ -151,10 +151,11 @@ void ShowBox(std::string_view text, std::string_view caption, std::uint32_t styl
     const bool stop = caption == kStopCaption;
     std::FILE* stream = stop || style == kBoxError || style == kBoxWarning ? stderr : stdout;
     std::string line = std::string(caption) + ": " + std::string(text);
+    // Appended piece by piece: GCC 12's -Wrestrict misreads `"..." + std::string&&` at -O2.
     if (stop)
-        line += "\n" + StopExplanation(reason);
+        line.append("\n").append(StopExplanation(reason));
     else if (style == kBoxWarning && reason != 0)
-        line += ": " + ReasonText(reason);
+        line.append(": ").append(ReasonText(reason));
     const bool waits = terminal >= 0 && !InterruptedAfterCommit();
     const bool streamShows = ::isatty(::fileno(stream)) != 0;
     const std::string shown = line + (waits ? kEnterHint : "") + "\n";
