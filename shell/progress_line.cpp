@@ -114,10 +114,12 @@ void Draw(std::int64_t written, std::int64_t total) {
             erase += "\033[A\033[K";
     }
     const std::string line = Fitted(written, total, width - 1);  // never wrapped: erased whole
-    std::fprintf(stderr, "%s%s", erase.c_str(), line.c_str());
-    std::fflush(stderr);
+    // Marked shown before it is written: a signal that comes as the line appears erases it (an
+    // erase of a line not yet there changes nothing), never leaves it behind.
     shown = 1;
     shownLength = line.size();
+    std::fprintf(stderr, "%s%s", erase.c_str(), line.c_str());
+    std::fflush(stderr);
     drawn = now;
 }
 
