@@ -1,6 +1,7 @@
 #include "engine/keep_backup.h"
 
 #include "engine/block_copy.h"
+#include "engine/stale_name.h"
 #include "engine/write_target_file.h"
 #include "support/boxes.h"
 #include "support/error_stop.h"
@@ -9,17 +10,6 @@
 
 namespace quelvane {
 namespace {
-
-// A name left by an earlier run that was cut off goes, as the result's own temporary does.
-template <typename Make>
-SystemError MadeAfterStale(DirectoryHandle directory, const std::string& name, Make make) {
-    SystemError error = make();
-    if (error == kNameTaken && (error = Os().RemoveStale(directory, name)) == 0) {
-        ShowNotice(Notice::StaleRemoved, name);
-        error = make();
-    }
-    return error;
-}
 
 // The copy, with what the system keeps on the old file and its times, flushed.
 SystemError Copied(const SourceFile& source, DirectoryHandle directory, const std::string& name,
@@ -47,26 +37,25 @@ SystemError Copied(const SourceFile& source, DirectoryHandle directory, const st
 
 }  // namespace
 
-std::string BackupRefusal(DirectoryHandle directory, std::string_view backup, SystemError* error) {
+BackupName CheckBackupName(DirectoryHandle directory, std::string_view backup) {
+    BackupName name;
     NameKind kind = NameKind::Nothing;
-    *error = Os().KindOf(directory, backup, &kind);
-    if (*error != 0 || kind == NameKind::Nothing || kind == NameKind::RegularFile)
-        return "";
-    const char* what = kind == NameKind::Directory ? "a directory"
-                       : kind == NameKind::Link    ? "a symbolic link"
-                                                   : "not a regular file";
-    return "the backup's name '" + std::string(backup) + "' is " + what;
+    if ((name.Error = Os().KindOf(directory, backup, &kind)) != 0) {
+        name.Refusal = kWriteErrorText;
+    } else if (kind != NameKind::Nothing && kind != NameKind::RegularFile) {
+        const char* what = kind == NameKind::Directory ? "a directory"
+                           : kind == NameKind::Link    ? "a symbolic link"
+                                                       : "not a regular file";
+        name.Refusal = std::string(kWriteErrorText) + ": the backup's name '" +
+                       std::string(backup) + "' is " + what;
+    }
+    name.ReplacesEarlier = kind == NameKind::RegularFile;
+    return name;
 }
 
-bool BackupReplacesEarlier(DirectoryHandle directory, std::string_view backup) {
-    NameKind kind = NameKind::Nothing;
-    return Os().KindOf(directory, backup, &kind) == 0 && kind == NameKind::RegularFile;
-}
-
-SystemError KeepBackup(const SourceFile& source, DirectoryHandle directory, std::string_view backup,
-                       BackupKind* kind) {
+SystemError KeepBackup(const SourceFile& source, DirectoryHandle directory,
+                       std::string_view backup) {
     const std::string temporary = std::string(backup) + std::string(kTemporarySuffix);
-    *kind = BackupKind::Link;
     SystemError error = MadeAfterStale(
         directory, temporary, [&] { return Os().LinkFile(source.Handle, directory, temporary); });
     FileHandle file = kNoFile;
@@ -78,8 +67,7 @@ SystemError KeepBackup(const SourceFile& source, DirectoryHandle directory, std:
             return error;
         }
         RemoveOnErrorStop(file, directory, temporary, Temporary::Backup);
-    } else if (error == kLinkUnsupported) {
-        *kind = BackupKind::Copy;
+    } else if (error == kLinkUnsupported) {  // no second name here: a copy
         if ((error = Copied(source, directory, temporary, &file)) != 0)
             return error;
     } else {

@@ -9,27 +9,27 @@
 
 namespace quelvane {
 
-// How a backup was made.
-enum class BackupKind : std::uint8_t {
-    Link,  // a second name of the old file itself: no bytes copied, everything of it the same
-    Copy,  // where the file system gives no second name: its bytes, bits, owner and times
+// What a backup's name allows. `Refusal` is set (the box's text, "Error writing Verdata.mul: the
+// backup's name 'verdata.mul.orig' is a directory", with `Error` the system's reason when the name
+// could not be looked at) when something other than a regular file has it: a directory, a link
+// or anything else of the name is someone else's, never replaced, never followed. Otherwise
+// `ReplacesEarlier` tells whether a regular file (an earlier backup) has it, which the backup
+// replaces.
+struct BackupName {
+    std::string Refusal;
+    SystemError Error = 0;
+    bool ReplacesEarlier = false;
 };
-
-// Why `backup` in `directory` cannot take a backup, in words for the user ("the backup's name
-// 'verdata.mul.orig' is a directory"); empty when nothing has the name or a regular file has (an
-// earlier backup, which the backup replaces). A directory, a link or anything else of the name
-// is someone else's: never replaced, never followed.
-std::string BackupRefusal(DirectoryHandle directory, std::string_view backup, SystemError* error);
-// Whether a regular file has the name already (the backup would replace it).
-bool BackupReplacesEarlier(DirectoryHandle directory, std::string_view backup);
+BackupName CheckBackupName(DirectoryHandle directory, std::string_view backup);
 
 // Makes `backup` in `directory` the target's old file `source` (open since it was loaded):
-// a second name of it where the system can give one, else a flushed copy. Either is made under
+// a second name of it where the system can give one (no bytes copied, everything of it the same),
+// else a flushed copy with its bits, owner and times. Either is made under
 // the backup's name and kTemporarySuffix, then renamed over an earlier backup and the directory
 // flushed, so that the name holds the earlier backup or this one, never a part of one, and is
 // durable before the caller's rename makes the target the new file. Returns 0, else the reason,
 // with nothing of it left. A failed read or write of the copy ends in the error stop.
-SystemError KeepBackup(const SourceFile& source, DirectoryHandle directory, std::string_view backup,
-                       BackupKind* kind);
+SystemError KeepBackup(const SourceFile& source, DirectoryHandle directory,
+                       std::string_view backup);
 
 }  // namespace quelvane

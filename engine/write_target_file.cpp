@@ -9,6 +9,7 @@
 #include "engine/keep_backup.h"
 #include "engine/little_endian.h"
 #include "engine/merge_patch.h"
+#include "engine/stale_name.h"
 #include "support/boxes.h"
 #include "support/commit_point.h"
 #include "support/error_stop.h"
@@ -109,12 +110,8 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     const bool keepBackup = !backupSuffix.empty() && model != kNoFile;
     const std::string backup = place.Name + std::string(backupSuffix);
     if (keepBackup) {
-        const std::string refusal = BackupRefusal(place.Directory, backup, &error);
-        if (error != 0 || !refusal.empty()) {
-            return Refuse(target, patch,
-                          std::string(kWriteErrorText) + (refusal.empty() ? "" : ": " + refusal),
-                          error);
-        }
+        if (const BackupName name = CheckBackupName(place.Directory, backup); !name.Refusal.empty())
+            return Refuse(target, patch, name.Refusal, name.Error);
     }
 
     // The new file goes beside the target, in the directory held since the target was found.
@@ -123,12 +120,12 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     // the run's lock keeps any other run's away) is it removed, as a name, and the create tried
     // once more.
     const FinalPlace temporary{place.Directory, place.Name + std::string(kTemporarySuffix)};
-    FileHandle file = Os().CreateNew(temporary.Directory, temporary.Name, model, &error);
-    if (file == kNoFile && error == kNameTaken &&
-        (error = Os().RemoveStale(temporary.Directory, temporary.Name)) == 0) {
-        ShowNotice(Notice::StaleRemoved, temporary.Name);
-        file = Os().CreateNew(temporary.Directory, temporary.Name, model, &error);
-    }
+    FileHandle file = kNoFile;
+    error = MadeAfterStale(temporary.Directory, temporary.Name, [&] {
+        SystemError created = 0;
+        file = Os().CreateNew(temporary.Directory, temporary.Name, model, &created);
+        return created;
+    });
     if (file == kNoFile)
         return Refuse(target, patch, kWriteErrorText, error);
     RemoveOnErrorStop(file, temporary.Directory, temporary.Name);
@@ -154,9 +151,7 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     }
     // The backup is made last, from the file that was loaded, and is on disk before the rename:
     // whatever the rename does, the old file is never without a name.
-    BackupKind kind = BackupKind::Link;
-    if (keepBackup &&
-        (error = KeepBackup(*target.Sources.front(), place.Directory, backup, &kind)) != 0) {
+    if (keepBackup && (error = KeepBackup(*target.Sources.front(), place.Directory, backup)) != 0) {
         Abandon(file, temporary);
         return Refuse(
             target, patch,

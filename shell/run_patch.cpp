@@ -108,17 +108,14 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     const FinalPlace& place = target.Place();
     if (!options.BackupSuffix.empty()) {
         const std::string backup = place.Name + options.BackupSuffix;
-        SystemError error = 0;
-        const std::string refusal = BackupRefusal(place.Directory, backup, &error);
-        if (error != 0 || !refusal.empty()) {
+        const BackupName name = CheckBackupName(place.Directory, backup);
+        if (!name.Refusal.empty()) {
             ReleaseTable(PatchTable);
             ReleaseTable(TargetTable);
-            ShowErrorBox(std::string(kWriteErrorText) + (refusal.empty() ? "" : ": " + refusal),
-                         error);
+            ShowErrorBox(name.Refusal, name.Error);
             return false;
         }
-        ShowNotice(BackupReplacesEarlier(place.Directory, backup) ? Notice::BackupWouldReplace
-                                                                  : Notice::BackupWouldBeMade,
+        ShowNotice(name.ReplacesEarlier ? Notice::BackupWouldReplace : Notice::BackupWouldBeMade,
                    backup);
     }
     const std::string temporary = place.Name + std::string(kTemporarySuffix);
