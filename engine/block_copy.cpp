@@ -28,7 +28,8 @@ constexpr std::int64_t kGatherBelow = 64 * 1024;
 // that reads into a buffer of its own first (Windows) needs no more than that.
 constexpr std::int64_t kJoinReadsWithin = 8 * 1024;
 // Bounds the bookkeeping of one gathered batch, however short its ranges.
-constexpr std::size_t kMaxGatheredRanges = 8192;
+constexpr int kPositionBits = 13;
+constexpr std::size_t kMaxGatheredRanges = std::size_t{1} << kPositionBits;
 
 // One range of bytes to copy: `Length` bytes at `Offset` of `Source`.
 struct CopyRange {
@@ -150,23 +151,38 @@ class Copier {
         gathered_ = 0;
     }
 
-    // Sorts the batch's ranges by source and place, and groups them into the reads they need:
+    // Orders the batch's ranges by source and place, and groups them into the reads they need:
     // ranges of one source close enough together share one. Returns the number of reads.
     std::size_t PlanReads() {
-        bySource_.assign(pieces_.begin(), pieces_.end());
-        std::sort(bySource_.begin(), bySource_.end(), [](const Piece& a, const Piece& b) {
-            if (a.Source != b.Source)
-                return std::less<const SourceFile*>()(a.Source, b.Source);
-            return a.Offset < b.Offset;
-        });
+        // Each range as one number, (source, offset, position in the batch), so that ordering
+        // them compares numbers: the source's rank in the batch, then the offset (below 2^31),
+        // then the position (below kMaxGatheredRanges).
+        bySource_.clear();
+        sources_.clear();
+        for (std::size_t k = 0; k < pieces_.size(); ++k) {
+            const Piece& piece = pieces_[k];
+            auto rank = static_cast<std::uint64_t>(
+                std::find(sources_.begin(), sources_.end(), piece.Source) - sources_.begin());
+            if (rank == sources_.size())
+                sources_.push_back(piece.Source);
+            bySource_.push_back(rank << (31 + kPositionBits) |
+                                static_cast<std::uint64_t>(piece.Offset) << kPositionBits | k);
+        }
+        // Blocks stored in index order, or backwards, need no sort.
+        if (!std::is_sorted(bySource_.begin(), bySource_.end())) {
+            if (std::is_sorted(bySource_.rbegin(), bySource_.rend()))
+                std::reverse(bySource_.begin(), bySource_.end());
+            else
+                std::sort(bySource_.begin(), bySource_.end());
+        }
         readEnds_.clear();
         for (std::size_t first = 0; first < bySource_.size();) {
-            const Piece& lead = bySource_[first];
+            const Piece& lead = InSourceOrder(first);
             std::int64_t end = lead.End();
             std::size_t last = first + 1;
             // Ranges that overlap the one before start a read of their own.
             for (; last < bySource_.size(); ++last) {
-                const Piece& piece = bySource_[last];
+                const Piece& piece = InSourceOrder(last);
                 if (piece.Source != lead.Source || piece.Offset < end ||
                     piece.Offset - end > kJoinReadsWithin ||
                     piece.End() - lead.Offset > kBufferSize) {
@@ -180,16 +196,20 @@ class Copier {
         return readEnds_.size();
     }
 
+    const Piece& InSourceOrder(std::size_t k) const {
+        return pieces_[bySource_[k] & ((1u << kPositionBits) - 1)];
+    }
+
     // Makes the planned reads. A shared read is scattered: each range's bytes go straight to
     // their place in the batch, the bytes between ranges to a scratch area.
     void ReadPlanned(unsigned char* gathered) {
         std::size_t first = 0;
         for (const std::size_t last : readEnds_) {
-            const Piece& lead = bySource_[first];
+            const Piece& lead = InSourceOrder(first);
             parts_.assign(1, {gathered + lead.At, lead.Length});
             for (std::size_t k = first + 1; k < last; ++k) {
-                const Piece& piece = bySource_[k];
-                const std::int64_t end = bySource_[k - 1].End();
+                const Piece& piece = InSourceOrder(k);
+                const std::int64_t end = InSourceOrder(k - 1).End();
                 if (piece.Offset > end)
                     parts_.push_back({skipped_, static_cast<std::uint32_t>(piece.Offset - end)});
                 parts_.push_back({gathered + piece.At, piece.Length});
@@ -229,9 +249,10 @@ class Copier {
     std::int64_t written_, total_;
     bool kernelCopyWorks_ = true;
     bool relayWorks_ = true;
-    std::vector<Piece> pieces_;          // the batch, in table order
-    std::vector<Piece> bySource_;        // the same, in source order
-    std::vector<std::size_t> readEnds_;  // where each planned read's ranges end in bySource_
+    std::vector<Piece> pieces_;               // the batch, in table order
+    std::vector<std::uint64_t> bySource_;     // the same in source order, numbered by PlanReads
+    std::vector<const SourceFile*> sources_;  // the batch's sources, by their rank there
+    std::vector<std::size_t> readEnds_;       // where each planned read's ranges end in bySource_
     std::vector<FileRange> ranges_;
     std::uint32_t gathered_ = 0;  // bytes gathered so far
     std::unique_ptr<unsigned char[]> gatherBuffer_;
