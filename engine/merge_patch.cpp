@@ -106,25 +106,51 @@ class TargetShape {
     std::vector<Member> byFileId_;
 };
 
+// A key as one number in the same order: each signed half offset into the unsigned range.
+std::uint64_t Packed(EntryKey key) {
+    const auto half = [](std::int32_t value) {
+        return static_cast<std::uint32_t>(value) ^ 0x80000000u;
+    };
+    return static_cast<std::uint64_t>(half(key.FileId)) << 32 | half(key.BlockId);
+}
+
+// std::lower_bound without a branch to mispredict at each step (the keys looked up fall anywhere):
+// the half that holds the answer is chosen by a conditional move.
+std::size_t FirstNotBelow(const std::vector<std::uint64_t>& keys, std::uint64_t key) {
+    if (keys.empty())
+        return 0;
+    const std::uint64_t* base = keys.data();
+    for (std::size_t length = keys.size(); length > 1;) {
+        const std::size_t half = length / 2;
+        base = base[half] < key ? base + half : base;
+        length -= half;
+    }
+    return static_cast<std::size_t>(base - keys.data()) + (*base < key ? 1 : 0);
+}
+
 // The replace pass. Returns the positions of the patch entries left for the insert pass, in
 // patch order.
 std::vector<std::size_t> ReplaceMatchingEntries(std::vector<TableEntry>& target,
                                                 const std::vector<TableEntry>& patch) {
-    // The first target position with a key: a binary search in a sorted target, else a hash.
+    // The first target position with a key: a binary search in a sorted target (over the keys
+    // alone, packed as numbers: a fifth of the table's bytes to search), else a hash.
     const bool sorted = IsSortedByKey(target);
     KeyPositions firstInTarget(sorted ? 0 : target.size());
+    std::vector<std::uint64_t> sortedKeys;
+    if (sorted) {
+        sortedKeys.reserve(target.size());
+        for (const TableEntry& row : target)
+            sortedKeys.push_back(Packed(EntryKey::Of(row.Entry)));
+    }
     for (std::size_t i = 0; i < target.size() && !sorted; ++i) {
         firstInTarget.Put(EntryKey::Of(target[i].Entry), i, /*overwrite=*/false);
     }
     const auto find = [&](EntryKey key) {
         if (!sorted)
             return firstInTarget.Find(key);
-        const auto at = std::lower_bound(
-            target.begin(), target.end(), key,
-            [](const TableEntry& row, EntryKey k) { return EntryKey::Of(row.Entry) < k; });
-        return at != target.end() && EntryKey::Of(at->Entry) == key
-                   ? static_cast<std::size_t>(at - target.begin())
-                   : KeyPositions::kAbsent;
+        const std::uint64_t packed = Packed(key);
+        const std::size_t at = FirstNotBelow(sortedKeys, packed);
+        return at != sortedKeys.size() && sortedKeys[at] == packed ? at : KeyPositions::kAbsent;
     };
     // Told in patch order, against the target as it was: a key the patch holds twice is told
     // twice, as it is counted.
