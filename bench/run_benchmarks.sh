@@ -6,9 +6,9 @@
 #   floor:     quelvane-floor .   (both files copied in the kernel into a new file, flushed,
 #              renamed over verdata.mul, the directory flushed: bench/durable_floor.cpp)
 #   cat:       cat verdata.mul patchdata.mul > out && sync out
-# and prints the medians of CPU time (user + system), wall time and peak resident memory, and
-# the ratios to the floor and to cat, under a line that names the machine (CPU, cores, kernel,
-# file system).
+# and prints the medians and the least values of CPU time (user + system) and wall time, the peak
+# resident memory, and the ratios to the floor and to cat (median to median, least to least),
+# under a line that names the machine (CPU, cores, kernel, file system).
 # Usage: bench/run_benchmarks.sh [many|sorted|large|worst|shuffled ...]   (default: all five)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -39,7 +39,8 @@ median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
 printf 'machine: %s, %s cores; kernel %s; %s on %s\n' \
     "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')" "$(nproc)" \
     "$(uname -r)" "$(findmnt -n -o FSTYPE -T "$scratch" 2>/dev/null || echo '?')" "$scratch"
-printf '%-8s %-9s %10s %10s %10s\n' workload program cpu_s wall_s rss_MiB
+printf '%-8s %-9s %10s %10s %10s %10s %10s\n' workload program cpu_s cpu_least wall_s wall_least \
+    rss_MiB
 for name in "${workloads[@]}"; do
     pair="$(pair_dir "$name")"
     size=$(( $(stat -c %s "$pair/verdata.mul") + $(stat -c %s "$pair/patchdata.mul") ))
@@ -54,22 +55,27 @@ for name in "${workloads[@]}"; do
         (cd "$scratch/run" && measure sh -c 'cat verdata.mul patchdata.mul > out && sync out') \
             >> "$scratch/b.txt"
     done
-    # Medians of CPU and wall (the run's pause taken off), the peak of the resident memory.
+    # Medians and least values of CPU and wall (the run's pause taken off), the peak of the
+    # resident memory. The least is the run that the machine disturbed least: on a virtual
+    # machine one program's median can be moved by runs that its neighbours slowed down.
     stats() { awk -v pause="$2" '{print $1, $2 - pause, $3}' "$1" > "$scratch/s.txt"
-              printf '%s %s %s' "$(awk '{print $1}' "$scratch/s.txt" | median)" \
+              printf '%s %s %s %s %s' "$(awk '{print $1}' "$scratch/s.txt" | median)" \
+                  "$(awk '{print $1}' "$scratch/s.txt" | sort -g | head -n 1)" \
                   "$(awk '{print $2}' "$scratch/s.txt" | median)" \
+                  "$(awk '{print $2}' "$scratch/s.txt" | sort -g | head -n 1)" \
                   "$(awk '{print $3}' "$scratch/s.txt" | sort -g | tail -n 1)"; }
-    read -r qcpu qwall qrss <<<"$(stats "$scratch/q.txt" 2.5)"
-    read -r fcpu fwall frss <<<"$(stats "$scratch/f.txt" 0)"
-    read -r bcpu bwall brss <<<"$(stats "$scratch/b.txt" 0)"
-    row() { printf '%-8s %-9s %10.4f %10.4f %10.1f%s\n' "$name" "$1" "$2" "$3" \
-                "$(echo "$4 / 1024" | bc -l)" "$5"; }
-    row quelvane "$qcpu" "$qwall" "$qrss" "   ($((size / 1000000)) MB moved in)"
-    row floor "$fcpu" "$fwall" "$frss" ""
-    row cat "$bcpu" "$bwall" "$brss" ""
-    printf '%-8s %-9s %10.2fx %9.2fx\n' "$name" "vs floor" "$(echo "$qcpu / ($fcpu + 0.001)" | bc -l)" \
-        "$(echo "$qwall / ($fwall + 0.001)" | bc -l)"
-    printf '%-8s %-9s %10.2fx %9.2fx\n' "$name" "vs cat" "$(echo "$qcpu / ($bcpu + 0.001)" | bc -l)" \
-        "$(echo "$qwall / ($bwall + 0.001)" | bc -l)"
+    read -r qcpu qcpu1 qwall qwall1 qrss <<<"$(stats "$scratch/q.txt" 2.5)"
+    read -r fcpu fcpu1 fwall fwall1 frss <<<"$(stats "$scratch/f.txt" 0)"
+    read -r bcpu bcpu1 bwall bwall1 brss <<<"$(stats "$scratch/b.txt" 0)"
+    row() { printf '%-8s %-9s %10.4f %10.4f %10.4f %10.4f %10.1f%s\n' "$name" "$1" "$2" "$3" "$4" \
+                "$5" "$(echo "$6 / 1024" | bc -l)" "$7"; }
+    row quelvane "$qcpu" "$qcpu1" "$qwall" "$qwall1" "$qrss" "   ($((size / 1000000)) MB moved in)"
+    row floor "$fcpu" "$fcpu1" "$fwall" "$fwall1" "$frss" ""
+    row cat "$bcpu" "$bcpu1" "$bwall" "$bwall1" "$brss" ""
+    ratio() { echo "$1 / $2" | bc -l; }
+    printf '%-8s %-9s %9.2fx %9.2fx %9.2fx %9.2fx\n' "$name" "vs floor" "$(ratio "$qcpu" "$fcpu")" \
+        "$(ratio "$qcpu1" "$fcpu1")" "$(ratio "$qwall" "$fwall")" "$(ratio "$qwall1" "$fwall1")"
+    printf '%-8s %-9s %9.2fx %9.2fx %9.2fx %9.2fx\n' "$name" "vs cat" "$(ratio "$qcpu" "$bcpu")" \
+        "$(ratio "$qcpu1" "$bcpu1")" "$(ratio "$qwall" "$bwall")" "$(ratio "$qwall1" "$bwall1")"
 done
 rm -rf "$scratch/run"
