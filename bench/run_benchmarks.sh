@@ -2,7 +2,8 @@
 # End-to-end cost of a run beside the floor of a durable replace of the same bytes, and beside
 # `cat`, on generated workloads. For each workload and each of RUNS rounds (default 3), each on a
 # fresh copy of the pair (so that each frees the old target's cache as it replaces it):
-#   quelvane:  printf '\n' | quelvane   (its 2500 ms pause is subtracted from the wall time)
+#   quelvane:  quelvane <<<''   (one press of "Go!"; its 2500 ms pause is subtracted from the wall
+#              time; no shell in between, whose 1.5-2 ms of CPU would be charged to the run)
 #   floor:     quelvane-floor .   (both files copied in the kernel into a new file, flushed,
 #              renamed over verdata.mul, the directory flushed: bench/durable_floor.cpp)
 #   cat:       cat verdata.mul patchdata.mul > out && sync out
@@ -47,7 +48,7 @@ for name in "${workloads[@]}"; do
     : > "$scratch/q.txt"; : > "$scratch/f.txt"; : > "$scratch/b.txt"
     for _ in $(seq "$runs"); do
         fresh_copy "$pair" "$scratch/run" && sync
-        (cd "$scratch/run" && measure sh -c "printf '\n' | '$quelvane'") >> "$scratch/q.txt"
+        (cd "$scratch/run" && measure "$quelvane" <<<'') >> "$scratch/q.txt"
         expect_done "$name"
         fresh_copy "$pair" "$scratch/run" && sync
         (cd "$scratch/run" && measure "$floor" .) >> "$scratch/f.txt"
