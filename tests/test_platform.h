@@ -134,13 +134,8 @@ class TestPlatform : public Platform {
     // Short, a scattered read fills the parts in turn up to half the bytes asked for.
     Transfer ReadScattered(FileHandle file, std::int64_t at, const ReadPart* parts,
                            std::size_t count) override {
-        std::uint32_t total = 0;
-        for (std::size_t k = 0; k < count; ++k)
-            total += parts[k].Size;
-        return Faulted("read", total, [&](std::uint32_t n) {
-            std::vector<ReadPart> first;
-            for (std::size_t k = 0; k < count && n > 0; n -= first.back().Size, ++k)
-                first.push_back({parts[k].Buffer, std::min(parts[k].Size, n)});
+        return Faulted("read", Total(parts, count), [&](std::uint32_t n) {
+            const std::vector<ReadPart> first = FirstBytes(parts, count, n);
             return os_.ReadScattered(file, at, first.data(), first.size());
         });
     }
@@ -154,19 +149,14 @@ class TestPlatform : public Platform {
     // kernel's copy it relays that half for real and then reports itself unsupported, as a
     // system does when one of the files takes no relay: the caller copies the rest.
     Transfer CopyRanges(const FileRange* ranges, std::size_t count, FileHandle target) override {
-        std::uint32_t total = 0;
-        for (std::size_t k = 0; k < count; ++k)
-            total += ranges[k].Size;
-        const auto firstBytes = [&](std::uint32_t n) {
-            std::vector<FileRange> first;
-            for (std::size_t k = 0; k < count && n > 0; n -= first.back().Size, ++k)
-                first.push_back({ranges[k].File, ranges[k].Position, std::min(ranges[k].Size, n)});
+        const auto relay = [&](std::uint32_t n) {
+            const std::vector<FileRange> first = FirstBytes(ranges, count, n);
             return os_.CopyRanges(first.data(), first.size(), target);
         };
-        return Faulted("relay", total, [&](std::uint32_t n) {
+        return Faulted("relay", Total(ranges, count), [&](std::uint32_t n) {
             if (KernelCopy)
-                return firstBytes(n);
-            const Transfer half = firstBytes(n / 2);
+                return relay(n);
+            const Transfer half = relay(n / 2);
             return Transfer{half.error != 0 ? half.error : kCopyUnsupported, half.moved};
         });
     }
@@ -247,6 +237,24 @@ class TestPlatform : public Platform {
     [[noreturn]] void EndProcess(std::uint32_t exitCode) override { throw ProcessEnded{exitCode}; }
 
   private:
+    // The bytes of parts (read parts or file ranges) together, and the parts that hold the first
+    // `n` of them, the last one cut.
+    template <typename Part>
+    static std::uint32_t Total(const Part* parts, std::size_t count) {
+        std::uint32_t total = 0;
+        for (std::size_t k = 0; k < count; ++k)
+            total += parts[k].Size;
+        return total;
+    }
+    template <typename Part>
+    static std::vector<Part> FirstBytes(const Part* parts, std::size_t count, std::uint32_t n) {
+        std::vector<Part> first;
+        for (std::size_t k = 0; k < count && n > 0; n -= first.back().Size, ++k) {
+            first.push_back(parts[k]);
+            first.back().Size = std::min(first.back().Size, n);
+        }
+        return first;
+    }
     bool Hit(Operation operation) {
         Meanwhile(operation);
         Operations.push_back(operation);
