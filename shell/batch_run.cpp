@@ -14,9 +14,14 @@ namespace {
 
 bool quiet = false;
 
-// One line on standard output, as the run tells it.
+// One line on standard output, as the run tells it; the whole list is written out before the
+// write begins (ListWrittenOut).
 void PrintChange(const ChangeLine& change) {
-    std::puts(ChangeText(change).c_str());  // flushed, and checked, at exit
+    PutOut(ChangeText(change) + "\n");
+}
+
+std::string Count(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 // One line on standard error, at once.
@@ -25,8 +30,11 @@ void Say(const std::string& line) {
     std::fflush(stderr);
 }
 
-std::string Count(std::size_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
+// The list reaches its reader before anything is written: one that cannot take it (a full disk,
+// a closed pipe) refuses the run with the file as it was (FinishOutput says why); a broken
+// pipe's signal ends it so.
+bool ListWrittenOut() {
+    return FlushOutput() == 0;
 }
 
 // A box as a line on standard error; "Done." says nothing, the summary says more.
@@ -58,7 +66,13 @@ std::string ReasonText(SystemError reason) {
         case kNameMoved:
             return "verdata.mul was replaced by another file during the run";
         case kRunInProgress:
-            return "another run is working on it";
+            return RefusingLockPath().empty() ? "another run is working on it"
+                                              : "another run, or a lock taken on " +
+                                                    Quoted(RefusingLockPath()) + ", holds it";
+        case kLockedByCaller:
+            return "the lock on " + Quoted(RefusingLockPath()) +
+                   " is held by what started this run (a run locks the directory of"
+                   " verdata.mul: lock another file)";
         case kNotRegularFile:
             return "not a regular file";
         case kTemporaryIsDirectory:
@@ -124,12 +138,14 @@ int RunBatch(const BatchChoices& choices, bool* patched) {
     options.Summary = &summary;
     options.BackupSuffix = choices.BackupSuffix;
     options.WaitMilliseconds = choices.WaitMilliseconds;
+    if (choices.Verbose)
+        options.BeforeWrite = ListWrittenOut;
     const bool completed = RunPatch(options);
     SetChangeSink(nullptr);
     *patched = completed && !dryRun;
     // A dry run tells what it found as far as it came, even when the result would be refused.
     if (!choices.Quiet && (completed || (dryRun && summary.Counted)))
-        std::printf("%s\n", SummaryText(summary, dryRun).c_str());  // flushed, and checked, at exit
+        PutOut(SummaryText(summary, dryRun) + "\n");  // flushed, and checked, at exit
     if (!completed)
         return 1;
     if (summary.NotWritable != 0) {

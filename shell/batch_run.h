@@ -5,13 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "shell/command_line.h"
 #include "shell/run_patch.h"
 #include "support/boxes.h"
 
 namespace quelvane {
-
-// The status of a run that replaced the target but could not confirm it on disk.
-inline constexpr int kExitReplacedUnconfirmed = 3;
 
 // What the command asks of a run for scripts.
 struct BatchChoices {

@@ -237,13 +237,30 @@ std::string Quoted(std::string_view text) {
     return quoted + "'";
 }
 
-int FinishOutput(int status, bool patched) {
+namespace {
+int firstOutputError = 0;
+}  // namespace
+
+void PutOut(std::string_view text) {
     errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "quelvane: write error: %s%s\n",
-                     errno != 0 ? std::strerror(errno) : "standard output failed",
-                     patched ? " (verdata.mul was patched all the same)" : "");
-        return 1;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && firstOutputError == 0)
+        firstOutputError = errno != 0 ? errno : EIO;
+}
+
+int FlushOutput() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && firstOutputError == 0)
+        firstOutputError = errno != 0 ? errno : EIO;
+    if (std::ferror(stdout) != 0 && firstOutputError == 0)
+        firstOutputError = EIO;
+    return firstOutputError;
+}
+
+int FinishOutput(int status, bool patched) {
+    if (const int error = FlushOutput(); error != 0) {
+        std::fprintf(stderr, "quelvane: write error: %s%s\n", std::strerror(error),
+                     patched ? " (verdata.mul holds the result all the same)" : "");
+        return patched ? kExitReplacedUnconfirmed : 1;
     }
     return status;
 }

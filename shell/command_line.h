@@ -8,6 +8,10 @@
 
 namespace quelvane {
 
+// The status of a run whose result is in place but a step after the rename failed: the
+// directory's flush, or writing the summary or the list.
+inline constexpr int kExitReplacedUnconfirmed = 3;
+
 struct Arguments {
     bool Help = false, Version = false, Batch = false, DryRun = false;
     bool Verbose = false, Quiet = false;
@@ -28,9 +32,18 @@ extern const char kUsage[];
 // $'...' with escapes, so that a name never reaches the terminal raw.
 std::string Quoted(std::string_view text);
 
+// Writes `text` on standard output (buffered), keeping the reason of the first write that fails
+// for FlushOutput: a write that stdio makes for a full buffer fails inside the call, not at
+// the flush, and its errno is gone by then.
+void PutOut(std::string_view text);
+
+// Flushes standard output: 0, or the reason it or an earlier write to it failed.
+int FlushOutput();
+
 // Flushes standard output and says why when that or an earlier write to it failed (a full disk,
-// a closed descriptor): "quelvane: write error: <reason>", and, when `patched`, that verdata.mul
-// was patched all the same. Returns `status`, or 1 on a failure.
+// a closed pipe): "quelvane: write error: <reason>", and, when `patched`, that verdata.mul holds
+// the result all the same. Returns `status`; on a failure 1, or kExitReplacedUnconfirmed (3)
+// when `patched`, so that 1 always means a file as it was.
 int FinishOutput(int status, bool patched = false);
 
 }  // namespace quelvane

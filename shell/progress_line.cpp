@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/progress.h"
@@ -25,6 +28,27 @@ volatile std::sig_atomic_t widthChanged = 1;  // the terminal was resized: read 
 std::size_t width = 80;
 std::size_t shownLength = 0;  // of the line on the terminal now
 Clock::time_point started, drawn;
+// The latest report, for the watch that draws it once the run has lasted a second: a step that
+// reports nothing for a while (the flush to disk, a long in-kernel copy) still shows the line.
+std::int64_t lastWritten = 0, lastTotal = 0;
+std::mutex drawing;  // the run's reports and the watch draw in turn
+std::condition_variable ended;
+// The watch's thread; one left waiting when the process ends normally is let go first.
+struct Watch {
+    std::thread Thread;
+    void Join() {
+        if (Thread.joinable())
+            Thread.join();
+    }
+    ~Watch() {
+        {
+            const std::lock_guard<std::mutex> lock(drawing);
+            writing = false;
+        }
+        ended.notify_all();
+        Join();
+    }
+} watch;
 
 constexpr const char* kUnits[] = {"bytes", "KiB", "MiB", "GiB"};
 
@@ -84,23 +108,8 @@ std::string Fitted(std::int64_t written, std::int64_t total, std::size_t room) {
     return forms.back().substr(0, room);
 }
 
-void Draw(std::int64_t written, std::int64_t total) {
-    if (written == kProgressEnded) {
-        if (shown != 0)
-            std::fputs(kErase, stderr);
-        std::fflush(stderr);
-        writing = false;
-        shown = 0;
-        return;
-    }
-    const Clock::time_point now = Clock::now();
-    if (!writing) {
-        writing = true;
-        started = now;
-    }
-    const bool flushing = written == kProgressFlushing;
-    if (now - started < kQuietFor || (shown != 0 && !flushing && now - drawn < kRedrawEvery))
-        return;
+// Draws the line for the latest report. Called with `drawing` held.
+void DrawLine(std::int64_t written, std::int64_t total, Clock::time_point now) {
     std::string erase = "\r\033[K";
     if (widthChanged != 0) {
         widthChanged = 0;
@@ -121,6 +130,41 @@ void Draw(std::int64_t written, std::int64_t total) {
     std::fprintf(stderr, "%s%s", erase.c_str(), line.c_str());
     std::fflush(stderr);
     drawn = now;
+}
+
+// Waits for the run's first second to pass, then draws the line once if no report has yet.
+void WatchFirstSecond() {
+    std::unique_lock<std::mutex> lock(drawing);
+    if (!ended.wait_until(lock, started + kQuietFor, [] { return !writing; }) && shown == 0)
+        DrawLine(lastWritten, lastTotal, Clock::now());
+}
+
+void Draw(std::int64_t written, std::int64_t total) {
+    std::unique_lock<std::mutex> lock(drawing);
+    if (written == kProgressEnded) {
+        if (shown != 0)
+            std::fputs(kErase, stderr);
+        std::fflush(stderr);
+        writing = false;
+        shown = 0;
+        lock.unlock();
+        ended.notify_all();
+        watch.Join();
+        return;
+    }
+    const Clock::time_point now = Clock::now();
+    if (!writing) {
+        writing = true;
+        started = now;
+        watch.Join();
+        watch.Thread = std::thread(WatchFirstSecond);
+    }
+    lastWritten = written;
+    lastTotal = total;
+    const bool flushing = written == kProgressFlushing;
+    if (now - started < kQuietFor || (shown != 0 && !flushing && now - drawn < kRedrawEvery))
+        return;
+    DrawLine(written, total, now);
 }
 
 }  // namespace

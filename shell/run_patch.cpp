@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::string_view kTargetOpenErrorText = "Error opening Verdata.mul";
 constexpr std::uint32_t kLockRetryMilliseconds = 100;
+std::string lockedPath;
 
 // Where "verdata.mul" finally leads, found once at the start of a run, and the lock that keeps
 // other runs off it; its directory and the lock are held until the write is over, whichever way
@@ -45,6 +46,8 @@ class TargetPlace {
         error_ = Os().Resolve(kTargetFileName, &place_);
         if (error_ == 0)
             error_ = Os().Lock(place_, exclusive, &lock_);
+        if (error_ == kRunInProgress || error_ == kLockedByCaller)
+            lockedPath = Os().LockedPath(place_);
         if (error_ != kRunInProgress || wait == 0)
             return error_ == 0;
         ShowNotice(Notice::WaitingForRun, kTargetFileName);
@@ -101,6 +104,11 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     summary.Counted = true;
     if (!laidOut)
         return false;
+    if (options.BeforeWrite != nullptr && !options.BeforeWrite()) {
+        ReleaseTable(PatchTable);
+        ReleaseTable(TargetTable);
+        return false;
+    }
     if (!options.DryRun) {
         return WriteLaidOutTarget(TargetTable, PatchTable, target.Place(), options.BackupSuffix,
                                   &summary.AfterReplace, &summary.AfterReplaceError);
@@ -131,6 +139,10 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
 }
 
 }  // namespace
+
+const std::string& RefusingLockPath() {
+    return lockedPath;
+}
 
 bool RunPatch(const RunOptions& options) {
     RunSummary summary;

@@ -48,6 +48,10 @@ struct RunOptions {
     // How long to wait for another run's lock before refusing, in milliseconds; kWaitForever:
     // as long as it takes. Waiting is said once (Notice::WaitingForRun).
     std::int64_t WaitMilliseconds = 0;
+    // Called once the result is laid out and before anything is written (when not null): false
+    // ends the run there, refused, the target as it was. The command writes out its list of
+    // changes here, so that a reader that stops early stops the run before the commit.
+    bool (*BeforeWrite)() = nullptr;
 };
 
 // One press of "Go!": load the target, then the patch, prune, merge and write, pause, "Done.".
@@ -57,5 +61,8 @@ struct RunOptions {
 // replaced but not confirmed on disk ends with a warning box in place of "Done."; one that a
 // terminating signal reached after the replace ends at once, without the rest of the pause.
 bool RunPatch(const RunOptions& options = {});
+
+// What the lock that refused the last run locks (see Platform::LockedPath), for its message.
+const std::string& RefusingLockPath();
 
 }  // namespace quelvane

@@ -132,10 +132,10 @@ Press WaitAtTerminal() {
 }
 
 Press WaitForLine() {
-    for (;;) {
+    for (bool partial = false;; partial = true) {
         const int c = std::getchar();
-        if (c == EOF)
-            return Press::Close;
+        if (c == EOF)  // a last line without its newline is a line all the same
+            return partial ? Press::Go : Press::Close;
         if (c == '\n')
             return Press::Go;
     }
@@ -163,8 +163,14 @@ void ShowBox(std::string_view text, std::string_view caption, std::uint32_t styl
     // soon: so the input is discarded before the box is drawn, never after.
     if (waits)
         ::tcflush(STDIN_FILENO, TCIFLUSH);
-    std::fputs((streamShows ? shown : line + "\n").c_str(), stream);
-    std::fflush(stream);
+    const std::string written = streamShows ? shown : line + "\n";
+    if (stream == stdout) {
+        PutOut(written);
+        (void)FlushOutput();  // a failure stays noted, for the status at the end
+    } else {
+        std::fputs(written.c_str(), stream);
+        std::fflush(stream);
+    }
     if (!streamShows && terminal != ::fileno(stream))
         ToTerminal(shown.data(), shown.size());
     if (waits) {

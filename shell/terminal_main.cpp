@@ -1,6 +1,7 @@
 // The native command: the window as text (see stand_in.h), or one run for scripts (--batch,
 // --dry-run), in a directory of their choosing (-C). Exit codes are the window's: 0 after a
 // close, the error number after an error stop; --batch and --dry-run have their own (--help).
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,18 +24,35 @@ void CleanUpInSignal() {
     quelvane::RestoreTerminalInSignal();
 }
 
+// A closed standard descriptor is opened on /dev/null before anything else is: otherwise the
+// next file opened (the target, its directory, the lock) would take its number, and a message
+// meant for standard error would be written into it.
+void OpenStandardDescriptors() {
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        const int opened = ::open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened != descriptor) {
+            // The lowest free number was this one: anything else means no /dev/null to be had,
+            // and no run is safe without it.
+            ::_exit(1);
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenStandardDescriptors();
     quelvane::Arguments arguments;
     if (const int wrong = quelvane::ParseArguments(argc, argv, arguments); wrong >= 0)
         return wrong;
     if (arguments.Help) {
-        std::fputs(quelvane::kUsage, stdout);
+        quelvane::PutOut(quelvane::kUsage);
         return quelvane::FinishOutput(0);
     }
     if (arguments.Version) {
-        std::printf("quelvane %s\n", QUELVANE_VERSION);
+        quelvane::PutOut("quelvane " QUELVANE_VERSION "\n");
         return quelvane::FinishOutput(0);
     }
     for (const char* directory : arguments.Directories) {

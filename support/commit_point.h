@@ -5,7 +5,7 @@
 
 namespace quelvane {
 
-// Holds the terminating signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT) from just before the rename.
+// Holds the terminating signals (every one a handler may catch) from just before the rename.
 void HoldSignalsForCommit();
 // Lets them go again. With `committed` (the rename took place) a signal held meanwhile, or any
 // that comes later, no longer ends the process: it is noted, and the run ends at once the way a

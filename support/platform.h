@@ -115,6 +115,9 @@ class Platform {
     // it. The process's end releases it too.
     virtual SystemError Lock(const FinalPlace& place, bool exclusive, LockHandle* lock) = 0;
     virtual void Unlock(LockHandle lock) = 0;
+    // What Lock locks, as a path for a message that names it ("a lock taken on DIR"), or empty
+    // where the lock is no file's (a named object).
+    virtual std::string LockedPath(const FinalPlace& /*place*/) { return {}; }
 
     // Opens an existing regular file of `directory`. In a held directory the name must be the
     // file's own: a link there is not followed (the open fails). Anything but a regular file (a
@@ -230,6 +233,9 @@ inline constexpr SystemError kTemporaryIsDirectory = 0xFFFFFFFBu;
 inline constexpr SystemError kNameTaken = 0xFFFFFFFAu;
 // The code LinkFile reports when the file cannot be given a second name.
 inline constexpr SystemError kLinkUnsupported = 0xFFFFFFF9u;
+// Lock: the lock is held through a descriptor that this process was started with (a wrapper
+// such as flock(1) on the same directory): no wait can end while the run itself keeps it.
+inline constexpr SystemError kLockedByCaller = 0xFFFFFFF8u;
 
 // The platform in force: the real one of this build unless a test has installed another.
 Platform& Os();

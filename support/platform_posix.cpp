@@ -1,4 +1,5 @@
 // The platform seam on POSIX systems (the native build).
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -63,6 +65,36 @@ SystemError KeptLocked(int descriptor, bool exclusive, LockHandle* lock) {
     else
         ::close(descriptor);
     return error;
+}
+
+// Whether a descriptor that this process was started with (one without close-on-exec: every one
+// of its own has it) stands for the directory `held`: a wrapper such as flock(1) that locked the
+// directory and runs the command with the descriptor open holds the lock this run meets, and
+// waiting for it would wait for the run's own caller.
+bool InheritedDescriptorOf(int held) {
+    struct stat wanted {};
+    DIR* descriptors = ::opendir("/proc/self/fd");
+    if (::fstat(held, &wanted) != 0 || descriptors == nullptr) {
+        if (descriptors != nullptr)
+            ::closedir(descriptors);
+        return false;
+    }
+    bool found = false;
+    const int own = ::dirfd(descriptors);
+    while (const dirent* entry = ::readdir(descriptors)) {
+        const int descriptor = std::atoi(entry->d_name);
+        struct stat status {};
+        const int flags = entry->d_name[0] == '.' || descriptor == held || descriptor == own
+                              ? -1
+                              : ::fcntl(descriptor, F_GETFD);
+        if (flags >= 0 && (flags & FD_CLOEXEC) == 0 && ::fstat(descriptor, &status) == 0 &&
+            status.st_dev == wanted.st_dev && status.st_ino == wanted.st_ino) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(descriptors);
+    return found;
 }
 
 // Gives `file` the extended attributes of `model`, POSIX access-control lists among them
@@ -171,8 +203,15 @@ class PosixPlatform final : public Platform {
             ::openat(At(place.Directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (directory < 0)
             return LastError();
-        const SystemError error = KeptLocked(directory, exclusive, lock);
-        if (error == 0 || error == kRunInProgress)
+        SystemError error = Flocked(directory, exclusive);
+        if (error == 0) {
+            *lock = Handle(directory);
+            return 0;
+        }
+        if (error == kRunInProgress && InheritedDescriptorOf(directory))
+            error = kLockedByCaller;
+        ::close(directory);
+        if (error == kRunInProgress || error == kLockedByCaller)
             return error;
         const int file =
             ::openat(At(place.Directory), place.Name.c_str(),
@@ -181,6 +220,8 @@ class PosixPlatform final : public Platform {
             return errno == ENOENT || errno == ELOOP ? 0 : LastError();  // the open will tell
         return KeptLocked(file, exclusive, lock);
     }
+
+    std::string LockedPath(const FinalPlace& place) override { return PathOf(place.Directory); }
 
     void Unlock(LockHandle lock) override {
         if (lock != kNoLock)
@@ -369,20 +410,25 @@ class PosixPlatform final : public Platform {
     // The owner first: a change of owner clears the set-user-ID and set-group-ID bits, which the
     // mode then restores; the extended attributes last, as an access-control list agrees with
     // the mode it came with. A process that may not give the file the target's owner gives it the
-    // group where it may, and otherwise keeps its own: the bits still follow the target.
+    // group where it may, and otherwise keeps its own: the bits still follow the target. A file
+    // system that keeps no owner or no mode (FAT through FUSE answers ENOSYS, others EOPNOTSUPP,
+    // EPERM or EINVAL) never refuses the run: what it does keep is still kept.
     SystemError KeepAttributes(FileHandle model, FileHandle file) override {
         struct stat status {};
         if (::fstat(Descriptor(model), &status) != 0)
             return LastError();
+        const auto keepsNone = [] {
+            return errno == ENOSYS || errno == EOPNOTSUPP || errno == EPERM || errno == EINVAL;
+        };
         if (::fchown(Descriptor(file), status.st_uid, status.st_gid) != 0) {
-            if (errno != EPERM)
+            if (!keepsNone())
                 return LastError();
             if (::fchown(Descriptor(file), static_cast<uid_t>(-1), status.st_gid) != 0 &&
-                errno != EPERM) {
+                !keepsNone()) {
                 return LastError();
             }
         }
-        if (::fchmod(Descriptor(file), status.st_mode & 07777) != 0)
+        if (::fchmod(Descriptor(file), status.st_mode & 07777) != 0 && !keepsNone())
             return LastError();
         KeepExtendedAttributes(Descriptor(model), Descriptor(file));
         return 0;

@@ -12,7 +12,13 @@ namespace quelvane {
 namespace {
 
 SignalCleanup installed = nullptr;
-constexpr int kTerminating[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every signal whose default action ends the process and that a handler may catch; the
+// real-time ones (which end it too) are added where the set is made. SIGXFSZ is not here: it is
+// ignored, so that a write past the file size limit fails with EFBIG and ends in the error stop,
+// cleaned up and told like any failed write.
+constexpr int kTerminating[] = {SIGINT,  SIGTERM,   SIGHUP,  SIGQUIT,  SIGUSR1, SIGUSR2,
+                                SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,  SIGPIPE, SIGPOLL,
+                                SIGPWR,  SIGSYS,    SIGTRAP, SIGSTKFLT};
 
 // Set once the rename has put the new file in place; then the signal's number, when one came.
 volatile std::sig_atomic_t committed = 0;
@@ -23,6 +29,8 @@ sigset_t TerminatingSignals() {
     sigset_t set{};
     ::sigemptyset(&set);
     for (const int number : kTerminating)
+        ::sigaddset(&set, number);
+    for (int number = SIGRTMIN; number <= SIGRTMAX; ++number)
         ::sigaddset(&set, number);
     return set;
 }
@@ -63,12 +71,17 @@ void CleanUpOnTerminatingSignals(SignalCleanup cleanup) {
     struct sigaction handler {};
     handler.sa_handler = OnTerminatingSignal;  // no SA_RESTART: a wait after the commit ends
     handler.sa_mask = TerminatingSignals();    // one cleanup at a time
-    for (const int number : kTerminating) {
+    for (int number = 1; number < NSIG; ++number) {
+        if (::sigismember(&handler.sa_mask, number) != 1)
+            continue;
         struct sigaction previous {};
         ::sigaction(number, nullptr, &previous);
         if (previous.sa_handler != SIG_IGN)  // a signal ignored by the caller (nohup) stays so
             ::sigaction(number, &handler, nullptr);
     }
+    struct sigaction ignored {};
+    ignored.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignored, nullptr);
 }
 
 void HoldSignalsForCommit() {

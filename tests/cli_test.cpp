@@ -40,7 +40,8 @@ TEST(Cli, ArgumentsAreAnsweredAsALinuxProgramDoesAndTouchNoFile) {
         {"-C sub -C ../sub/in -n", 1, "",
          "quelvane: cannot enter '../sub/in': No such file or directory\n"},
         {"--version >/dev/full", 1, "", "quelvane: write error: No space left on device\n"},
-        {"--help >&-", 1, "", "quelvane: write error: Bad file descriptor\n"},
+        {"--help >/dev/full", 1, "", "quelvane: write error: No space left on device\n"},
+        {"--help >&-", 0, "", ""},  // a closed descriptor is /dev/null
         {"-n >/dev/full", 1, "", "quelvane: write error: No space left on device\n"},
     };
     TempDirectory directory;
@@ -140,23 +141,43 @@ TEST(Cli, APressPatchesTheFileTheUserMeantAndNothingElse) {
 }
 
 // A real full disk: a small tmpfs (mounting needs root; skipped where it is not allowed).
+// A full disk, or the process's file size limit (whose signal is ignored, so that the write
+// fails): the error stop with the system's number and its reason, the target kept, nothing left.
 TEST(Cli, AFullDiskStopsWithTheSystemsNumberAndKeepsTheTarget) {
-    TempDirectory directory;
-    fs::create_directories("disk");
-    if (std::system("mount -t tmpfs -o size=256k tmpfs disk 2>/dev/null") != 0)
-        GTEST_SKIP() << "mounting a small tmpfs is not allowed here";
-    const Bytes target = File({{1, 1, 100000, 't'}});
-    WriteFileBytes("disk/verdata.mul", target);
-    WriteFileBytes("disk/patchdata.mul", File({{1, 2, 100000, 'p'}}));
-    const Result r = RunQuelvane(directory.Path() + "/disk", "\n");
-    const Bytes after = ReadFileBytes("disk/verdata.mul");
-    const bool leftover = fs::exists("disk/verdata.mul.new");
-    std::system("umount disk");
-    EXPECT_EQ(r.ExitCode, 28) << "ENOSPC";
-    EXPECT_EQ(r.Err.rfind("Error: Runtime error  28 at 004020", 0), 0u) << r.Err;
-    EXPECT_NE(r.Err.find("\nNo space left on device\n"), std::string::npos) << "the stop's detail";
-    EXPECT_TRUE(after == target);
-    EXPECT_FALSE(leftover);
+    struct Case {
+        const char* Name;
+        const char* Lay;
+        const char* Wrapper;
+        int ExitCode;
+        std::string Reason;
+    };
+    for (const Case& c :
+         {Case{"a full disk", "mount -t tmpfs -o size=256k tmpfs disk", "", 28,
+               "No space left on device"},
+          Case{"the file size limit", "true", "prlimit --fsize=150000 ", 27, "File too large"}}) {
+        SCOPED_TRACE(c.Name);
+        TempDirectory directory;
+        fs::create_directories("disk");
+        if (std::system((std::string(c.Lay) + " 2>/dev/null").c_str()) != 0) {
+            std::printf("[ skipped ] %s: '%s' is not allowed here\n", c.Name, c.Lay);
+            continue;
+        }
+        const Bytes target = File({{1, 1, 100000, 't'}});
+        WriteFileBytes("disk/verdata.mul", target);
+        WriteFileBytes("disk/patchdata.mul", File({{1, 2, 100000, 'p'}}));
+        const Result r = RunQuelvane(directory.Path() + "/disk", "\n", "", c.Wrapper);
+        const Bytes after = ReadFileBytes("disk/verdata.mul");
+        const bool leftover = fs::exists("disk/verdata.mul.new");
+        std::system("umount disk 2>/dev/null");
+        EXPECT_EQ(r.ExitCode, c.ExitCode);
+        EXPECT_EQ(
+            r.Err.rfind("Error: Runtime error  " + std::to_string(c.ExitCode) + " at 004020", 0),
+            0u)
+            << r.Err;
+        EXPECT_NE(r.Err.find("\n" + c.Reason + "\n"), std::string::npos) << "the stop's detail";
+        EXPECT_TRUE(after == target);
+        EXPECT_FALSE(leftover);
+    }
 }
 
 // A file's and its directory's modification times: a file made and removed in the directory,
@@ -193,6 +214,7 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         const char* Wrapper = "";  // what the program runs under
         bool Patched = false;      // the run replaced the target, whatever it printed
         const char* Check = "";    // a shell command that holds afterwards
+        const char* Input = "";    // standard input
     };
     const Bytes listed =
         FileBuilder()
@@ -255,9 +277,31 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
          "quelvane: verdata.mul was replaced, but flushing the directory failed: Input/output "
          "error\n",
          kTarget, directoryFlushFails},
-        {"standard output fails after the run", "-C work --batch >/dev/full", "", 1, "",
-         "quelvane: write error: No space left on device (verdata.mul was patched all the same)\n",
+        {"standard output fails after the run", "-C work --batch >/dev/full", "", 3, "",
+         "quelvane: write error: No space left on device (verdata.mul holds the result all the "
+         "same)\n",
          kTarget, "", true},
+        {"the list cannot be written: refused before the write", "-C work --batch -v >/dev/full",
+         "", 1, "", "quelvane: write error: No space left on device\n"},
+        {"the window as text: a last line without its newline, its output failing",
+         "-C work "
+         ">/dev/full",
+         "", 3, "",
+         "quelvane: write error: No space left on device (verdata.mul holds the result all the "
+         "same)\n",
+         kTarget, "", true, "", "x"},
+        {"standard descriptors closed, a stale temporary file", "-C work --batch <&- >&- 2>&-",
+         "echo mine >work/verdata.mul.new && ln work/verdata.mul second && cp work/verdata.mul old",
+         0, "", "", kTarget, "", true, "cmp second old && [ ! -e work/verdata.mul.new ]"},
+        {"a file system that keeps no owner and no mode", "-C work --batch", "", 0, done, "",
+         kTarget,
+         "env ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=fchown,fchmod "
+         "-e inject=fchown,fchmod:error=ENOSYS "},
+        {"a wrapper's lock on the directory: refused at once, though it may wait",
+         "-C work --batch --wait", "", 1, "",
+         "quelvane: Error opening Verdata.mul: the lock on 'DIR/work' is held by what started "
+         "this run (a run locks the directory of verdata.mul: lock another file)\n",
+         kTarget, "flock -n work "},
         {"a backup, a second name of the old file", "-C work --batch -b",
          "cp -p work/verdata.mul old && stat -c %i work/verdata.mul >inode", 0, done, "", kTarget,
          "", false,
@@ -318,7 +362,7 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         }
         const std::map<std::string, std::string> before = Listing();
         const std::string times = Times("work/patchdata.mul");
-        const Result r = RunQuelvane(directory.Path(), "", c.Arguments, c.Wrapper);
+        const Result r = RunQuelvane(directory.Path(), c.Input, c.Arguments, c.Wrapper);
         const std::map<std::string, std::string> after = Listing();
         std::system("chattr -i work work/verdata.mul 2>/dev/null; umount full 2>/dev/null");
         std::string err = c.Err;
@@ -336,6 +380,38 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         // Nothing written, and nothing ever made beside the pair.
         EXPECT_EQ(after, before);
         EXPECT_EQ(Times("work/patchdata.mul"), times);
+    }
+}
+
+// Standard output a pipe whose reader is gone before the program starts, SIGPIPE at its default:
+// the list is written before the write, so it ends the run by the signal with the file as it
+// was; the summary after the rename cannot be written, so the run ends patched with status 3.
+TEST(Cli, AReaderThatIsGoneEndsTheRunByWhatItHasDone) {
+    for (const auto& [list, signaled, status] :
+         {std::tuple{true, true, SIGPIPE}, std::tuple{false, false, 3}}) {
+        SCOPED_TRACE(list ? "with the list" : "the summary only");
+        TempDirectory directory;
+        WriteFileBytes("verdata.mul", kTarget);
+        WriteFileBytes("patchdata.mul", kPatch);
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        ::close(ends[0]);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::signal(SIGPIPE, SIG_DFL);
+            ::dup2(ends[1], STDOUT_FILENO);
+            ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
+            ::execl(QUELVANE_BINARY, "quelvane", "--batch", list ? "-v" : nullptr, nullptr);
+            ::_exit(127);
+        }
+        ::close(ends[1]);
+        int wait = 0;
+        ::waitpid(child, &wait, 0);
+        EXPECT_EQ(WIFSIGNALED(wait), signaled) << wait;
+        EXPECT_EQ(signaled ? WTERMSIG(wait) : WEXITSTATUS(wait), status) << wait;
+        EXPECT_EQ(Render(ReadFileBytes("verdata.mul")),
+                  list ? Render(kTarget) : "(1,1,64,3,0)3*v (1,2,67,1,0)1*N (1,4,68,5,0)5*P");
+        EXPECT_EQ(directory.Names(), (std::vector<std::string>{"patchdata.mul", "verdata.mul"}));
     }
 }
 

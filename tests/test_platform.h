@@ -107,6 +107,7 @@ class TestPlatform : public Platform {
         }
         return error;
     }
+    std::string LockedPath(const FinalPlace& place) override { return os_.LockedPath(place); }
     void Unlock(LockHandle lock) override {
         Live.erase(lock);
         locks_.erase(lock);
