@@ -18,8 +18,16 @@
 
 #include "support/rename_ways_win32.h"
 #else
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <thread>
+
+#include "shell/progress_line.h"
+#include "support/progress.h"
 #endif
 
 namespace quelvane::testing {
@@ -519,6 +527,41 @@ TEST_F(Run, WindowsRenamesThroughTheHandleTheBestWayItHas) {
                 directory.Names() == kTwoFiles ? "gone" : "still named");
     ::CloseHandle(holder);
     ExpectUntouched(target, patch);
+}
+#endif
+
+#ifndef _WIN32
+// A write that is over at once and a flush that lasts: the line shows once the run has lasted a
+// second, in the flush, with no report to draw it, and is erased when the flush returns.
+TEST_F(Run, AtATerminalALongFlushShowsItsLine) {
+    int terminal = -1, side = -1;
+    ASSERT_EQ(::openpty(&terminal, &side, nullptr, nullptr, nullptr), 0);
+    const int savedError = ::dup(STDERR_FILENO);
+    ::dup2(side, STDERR_FILENO);
+    ShowProgressAtTerminal();
+    os.Meanwhile = [](Operation operation) {
+        if (operation == "flush")
+            std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    };
+    EXPECT_EQ(Press(File({{1, 1, 10, 'a'}}), File({{1, 2, 10, 'b'}})), 0u);
+    os.Meanwhile = [](Operation) {};
+    SetProgressReporter(nullptr);
+    ::dup2(savedError, STDERR_FILENO);
+    ::close(savedError);
+    ::close(side);
+    std::string shown;
+    char buffer[512];
+    for (pollfd ready{terminal, POLLIN, 0}; ::poll(&ready, 1, 100) > 0;) {
+        const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        shown.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(terminal);
+    const auto line = shown.find("verdata.mul: 64 bytes of 64 bytes written, flushing to disk");
+    EXPECT_NE(line, std::string::npos) << shown;
+    EXPECT_NE(shown.find("\033[K", line), std::string::npos) << "not erased: " << shown;
+    EXPECT_TRUE(completed);
 }
 #endif
 
