@@ -64,35 +64,37 @@ const char kUsage[] =
     "  -v, --verbose, --list  before the summary, one line per change, fields\n"
     "                       parted by tabs: left-out, dropped-duplicate,\n"
     "                       replaced or added; the file; FileId; BlockId; the\n"
-    "                       length before and after (- for none)\n"
+    "                       length before and after (- for none); written out\n"
+    "                       whole before the new file is\n"
     "  -q, --quiet          no summary, no progress line: only errors, and the\n"
     "                       removal of a stale verdata.mul.new, are said\n"
     "  -h, --help           this text\n"
     "      --version        the version\n"
     "\n"
-    "While a run writes for more than a second and standard error is a terminal,\n"
-    "a line there shows how far it has come.\n"
+    "Once a run has lasted a second and standard error is a terminal, a line\n"
+    "there shows how far the write, then the flush to disk, has come.\n"
     "\n"
     "Exit status:\n"
     "  0    the window closed (messages such as \"Error opening Verdata.mul\"\n"
     "       included); --batch or -n: done. A signal that comes once verdata.mul\n"
     "       has been replaced ends the run at once, as done\n"
-    "  1    --batch or -n: refused (a file that cannot be opened or is not a\n"
-    "       regular file, another run working on the same file, damaged input,\n"
-    "       a result over the format's limits, a write that cannot be made or\n"
-    "       put in place; a dry run that finds the target could not be\n"
-    "       written): verdata.mul as it was; DIR cannot be entered; output\n"
-    "       cannot be written (after a run that patched, the message says so)\n"
+    "  1    refused, verdata.mul as it was: a file that cannot be opened or is\n"
+    "       not a regular file, another run working on the same file, damaged\n"
+    "       input, a result over the format's limits, a write that cannot be\n"
+    "       made or put in place, a list that cannot be written, a dry run that\n"
+    "       finds the target could not be written; DIR cannot be entered;\n"
+    "       output cannot be written by a run that patched nothing\n"
     "  2    wrong usage\n"
-    "  3    --batch: verdata.mul was replaced by the result, but the step\n"
-    "       after that could not be confirmed (flushing its directory to\n"
-    "       disk): the file holds the result, which a power cut might yet undo\n"
-    "  128+N  ended by signal N (INT, TERM, HUP, QUIT) before the replace:\n"
+    "  3    verdata.mul holds the result, but a step after the rename failed:\n"
+    "       flushing its directory to disk (a power cut might yet undo it), or\n"
+    "       writing the summary or \"Done.\" (a full disk, a reader gone)\n"
+    "  128+N  ended by signal N before the replace (any that can be caught):\n"
     "       verdata.mul as it was, no temporary file left\n"
     "  else the number of the runtime error that ended the run: 100 a file\n"
     "       shorter than its index or blocks claim, 101 a short write, 203 out\n"
     "       of memory, 217 anything else, or the system's own error code (28\n"
-    "       for a full disk); verdata.mul is then as it was\n"
+    "       a full disk, 27 past the file size limit, 22 a negative offset);\n"
+    "       verdata.mul is then as it was\n"
     "\n"
     "See quelvane(1).\n";
 
@@ -112,15 +114,25 @@ std::string SuffixProblem(const std::string& suffix) {
     return "";
 }
 
-// "--wait=SECONDS": a number of seconds, fractions allowed, in milliseconds; -2 when it is none.
+constexpr double kLongestWaitSeconds = 1e9;
+
+// "--wait=SECONDS": decimal digits with an optional fraction ("5", "0.5", ".5"), nothing
+// around them, in milliseconds; -2 when it is none of these, -3 when it is above the limit.
 std::int64_t WaitFor(const char* text) {
     if (text == nullptr)
         return -1;
-    char* end = nullptr;
-    errno = 0;
-    const double seconds = std::strtod(text, &end);
-    if (end == text || *end != '\0' || errno != 0 || !(seconds >= 0) || seconds > 1e9)
+    const std::string_view given(text);
+    const std::size_t point = given.find('.');
+    const auto digits = [](std::string_view part) {
+        return part.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    const std::string_view whole = given.substr(0, point),
+                           fraction = point == std::string_view::npos ? "" : given.substr(point + 1);
+    if (!digits(whole) || !digits(fraction) || (whole.empty() && fraction.empty()))
         return -2;
+    const double seconds = std::strtod(text, nullptr);
+    if (seconds > kLongestWaitSeconds)
+        return -3;
     return static_cast<std::int64_t>(std::ceil(seconds * 1000));
 }
 
@@ -181,6 +193,10 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
                     return wrong("invalid time to wait " + Quoted(::optarg) +
                                  ": a number of seconds is expected");
                 }
+                if (arguments.WaitMilliseconds == -3) {
+                    return wrong("invalid time to wait " + Quoted(::optarg) +
+                                 ": at most 1000000000 seconds");
+                }
                 break;
             case 'v':
                 arguments.Verbose = true;
@@ -207,10 +223,16 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
     }
     if (::optind < argc) {
         struct stat status {};
-        const bool directory = ::stat(argv[::optind], &status) == 0 && S_ISDIR(status.st_mode);
-        return wrong(
-            "unexpected argument " + Quoted(argv[::optind]) +
-            (directory ? " (to work in that directory: -C " + Quoted(argv[::optind]) + ")" : ""));
+        const char* const extra = argv[::optind];
+        const bool directory = ::stat(extra, &status) == 0 && S_ISDIR(status.st_mode);
+        // "--wait 5": the option's value goes after "=", as with every optional value.
+        const bool afterWait = waits && arguments.WaitMilliseconds == -1 && WaitFor(extra) >= 0 &&
+                               std::string_view(argv[::optind - 1]).rfind("--w", 0) == 0;
+        const std::string hint =
+            directory  ? " (to work in that directory: -C " + Quoted(extra) + ")"
+            : afterWait ? " (to wait that long: --wait=" + std::string(extra) + ")"
+                        : "";
+        return wrong("unexpected argument " + Quoted(extra) + hint);
     }
     return -1;
 }

@@ -20,7 +20,8 @@ complete_at() {
         _quelvane; printf "%s\n" "${COMPREPLY[@]}"' _ "$completion" quelvane "$@")
 }
 for asked in "--bat:--batch" "--ba:--backup --backup= --batch" "--li:--list" "-C s:share" \
-    "--dir:--directory=" "--directory=s:--directory=share"; do
+    "--dir:--directory=" "--directory=s:--directory=share" "--directory =:bin share" \
+    "--directory = s:share"; do
     words="${asked%%:*}" expected="${asked#*:}"
     # shellcheck disable=SC2086
     got="$(complete_at $words | sort | tr '\n' ' ')"
