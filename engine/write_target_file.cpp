@@ -6,8 +6,8 @@
 
 #include "engine/assign_offsets.h"
 #include "engine/block_copy.h"
+#include "engine/index_slices.h"
 #include "engine/keep_backup.h"
-#include "engine/little_endian.h"
 #include "engine/merge_patch.h"
 #include "engine/stale_name.h"
 #include "support/boxes.h"
@@ -37,33 +37,14 @@ std::string CheckLimits(const EntryTable& table) {
     return {};
 }
 
-// Writes the head and the whole index through a buffer of a few thousand records, so that the
-// index of a large table is never held whole beside the table. Returns the bytes written.
+// Writes the head and the whole index. Returns the bytes written.
 std::int64_t WriteHeadAndIndex(const EntryTable& table, FileHandle file) {
-    constexpr std::size_t kSliceRecords = 4096;
-    std::vector<unsigned char> slice(static_cast<std::size_t>(
-        kHeadSize +
-        kIndexEntrySize * static_cast<std::int64_t>(std::min(table.Count(), kSliceRecords))));
-    WriteInt32(slice.data(), static_cast<std::int32_t>(table.Count()));
-    std::size_t used = kHeadSize;
     std::int64_t written = 0;
-    for (const TableEntry& row : table.Entries) {
-        if (used + kIndexEntrySize > slice.size()) {
-            CheckedWrite(file, slice.data(), static_cast<std::uint32_t>(used), kLocationWriteIndex);
-            written += static_cast<std::int64_t>(used);
-            used = 0;
-        }
-        const IndexEntry& entry = row.Entry;
-        unsigned char* out = slice.data() + used;
-        WriteInt32(out, entry.FileId);
-        WriteInt32(out + 4, entry.BlockId);
-        WriteInt32(out + 8, entry.Offset);
-        WriteInt32(out + 12, entry.Length);
-        WriteUint32(out + 16, entry.Extra);
-        used += kIndexEntrySize;
-    }
-    CheckedWrite(file, slice.data(), static_cast<std::uint32_t>(used), kLocationWriteIndex);
-    return written + static_cast<std::int64_t>(used);
+    ForEachIndexSlice(table, [&](const unsigned char* bytes, std::uint32_t size) {
+        CheckedWrite(file, bytes, size, kLocationWriteIndex);
+        written += size;
+    });
+    return written;
 }
 
 bool Refuse(EntryTable& target, EntryTable& patch, std::string_view text, SystemError reason = 0) {

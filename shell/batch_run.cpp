@@ -14,10 +14,12 @@ namespace {
 
 bool quiet = false;
 
-// One line on standard output, as the run tells it; the whole list is written out before the
-// write begins (ListWrittenOut).
+// The list as the run tells it, kept until the result is known to differ from the file: then it
+// is written out whole before the write begins (ListWrittenOut); a run that changes nothing
+// lists nothing.
+std::string pendingList;
 void PrintChange(const ChangeLine& change) {
-    PutOut(ChangeText(change) + "\n");
+    pendingList.append(ChangeText(change)).append("\n");
 }
 
 std::string Count(std::size_t count, const char* one, const char* many) {
@@ -34,6 +36,8 @@ void Say(const std::string& line) {
 // a closed pipe) refuses the run with the file as it was (FinishOutput says why); a broken
 // pipe's signal ends it so.
 bool ListWrittenOut() {
+    PutOut(pendingList);
+    pendingList.clear();
     return FlushOutput() == 0;
 }
 
@@ -83,6 +87,10 @@ std::string ReasonText(SystemError reason) {
 }
 
 std::string SummaryText(const RunSummary& s, bool dryRun) {
+    if (s.AlreadyHeld) {
+        return dryRun ? "patchdata.mul is already in verdata.mul"
+                      : "verdata.mul already holds this result: nothing written";
+    }
     const std::string would = dryRun ? " would be" : "";
     const auto leftOut = [&](std::size_t count) {
         return count == 0
@@ -142,6 +150,7 @@ int RunBatch(const BatchChoices& choices, bool* patched) {
         options.BeforeWrite = ListWrittenOut;
     const bool completed = RunPatch(options);
     SetChangeSink(nullptr);
+    pendingList.clear();
     *patched = completed && !dryRun;
     // A dry run tells what it found as far as it came, even when the result would be refused.
     if (!choices.Quiet && (completed || (dryRun && summary.Counted)))

@@ -127,7 +127,8 @@ std::int64_t WaitFor(const char* text) {
         return part.find_first_not_of("0123456789") == std::string_view::npos;
     };
     const std::string_view whole = given.substr(0, point),
-                           fraction = point == std::string_view::npos ? "" : given.substr(point + 1);
+                           fraction =
+                               point == std::string_view::npos ? "" : given.substr(point + 1);
     if (!digits(whole) || !digits(fraction) || (whole.empty() && fraction.empty()))
         return -2;
     const double seconds = std::strtod(text, nullptr);
@@ -229,7 +230,7 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
         const bool afterWait = waits && arguments.WaitMilliseconds == -1 && WaitFor(extra) >= 0 &&
                                std::string_view(argv[::optind - 1]).rfind("--w", 0) == 0;
         const std::string hint =
-            directory  ? " (to work in that directory: -C " + Quoted(extra) + ")"
+            directory   ? " (to work in that directory: -C " + Quoted(extra) + ")"
             : afterWait ? " (to wait that long: --wait=" + std::string(extra) + ")"
                         : "";
         return wrong("unexpected argument " + Quoted(extra) + hint);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 
+#include "engine/already_holds.h"
 #include "engine/assign_offsets.h"
 #include "engine/entry_table.h"
 #include "engine/keep_backup.h"
@@ -104,6 +105,14 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     summary.Counted = true;
     if (!laidOut)
         return false;
+    // A result that is the file already (the same patch applied again) is not written at all:
+    // no temporary file, no backup, no rename; the file keeps its inode, times and links.
+    if (AlreadyHolds(TargetTable)) {
+        summary.AlreadyHeld = true;
+        ReleaseTable(PatchTable);
+        ReleaseTable(TargetTable);
+        return true;
+    }
     if (options.BeforeWrite != nullptr && !options.BeforeWrite()) {
         ReleaseTable(PatchTable);
         ReleaseTable(TargetTable);

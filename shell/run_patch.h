@@ -26,6 +26,8 @@ struct RunSummary {
     std::size_t ResultEntries = 0;
     std::int64_t ResultBytes = 0;
     bool Counted = false;  // the counts above are complete (the result may still be refused)
+    // The target holds the result already, byte for byte: nothing was (or would be) written.
+    bool AlreadyHeld = false;
     // A dry run: why the target could not be written, or 0; the directory that refuses new
     // files, when it is that.
     SystemError NotWritable = 0;
@@ -48,7 +50,8 @@ struct RunOptions {
     // How long to wait for another run's lock before refusing, in milliseconds; kWaitForever:
     // as long as it takes. Waiting is said once (Notice::WaitingForRun).
     std::int64_t WaitMilliseconds = 0;
-    // Called once the result is laid out and before anything is written (when not null): false
+    // Called once the result is laid out, when it differs from the target, before anything is
+    // written (when not null): false
     // ends the run there, refused, the target as it was. The command writes out its list of
     // changes here, so that a reader that stops early stops the run before the commit.
     bool (*BeforeWrite)() = nullptr;

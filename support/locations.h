@@ -18,6 +18,7 @@ enum Location : std::uint32_t {
     kLocationWriteCopy = 0x00402040,
     kLocationFlushTarget = 0x00402050,
     kLocationFlushBackup = 0x00402060,
+    kLocationReadCompare = 0x00402070,
     kLocationAllocate = 0x00403010,
     kLocationUnhandled = 0x00403020,
 };

@@ -389,6 +389,47 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
     }
 }
 
+// The same patch again: the file holds the result already, so nothing is written, backed up or
+// listed (the same inode, bytes and times, the directory's too: no file made there even for a
+// moment), and a dry run says that the patch is in. One byte of a patched block changed, and
+// the run writes again.
+TEST(Cli, ASecondRunOfTheSamePatchWritesNothing) {
+    TempDirectory directory;
+    WriteFileBytes("verdata.mul", kTarget);
+    WriteFileBytes("patchdata.mul", kPatch);
+    ASSERT_EQ(RunQuelvane(directory.Path(), "", "--batch").ExitCode, 0);
+    const std::string patched = Render(ReadFileBytes("verdata.mul"));
+    std::system("touch -d 2001-01-01 . verdata.mul");
+    const auto inode = [] {
+        struct stat status {};
+        ::stat("verdata.mul", &status);
+        return status.st_ino;
+    };
+    const ino_t before = inode();
+    const std::map<std::string, std::string> listing = Listing();
+    const std::string times = Times("./verdata.mul");
+    for (const auto& [arguments, out] :
+         {std::pair{"--batch -v", "verdata.mul already holds this result: nothing written\n"},
+          {"--batch --backup=numbered", "verdata.mul already holds this result: nothing written\n"},
+          {"-n -v", "patchdata.mul is already in verdata.mul\n"}}) {
+        SCOPED_TRACE(arguments);
+        const Result r = RunQuelvane(directory.Path(), "", arguments);
+        EXPECT_EQ(r.ExitCode, 0);
+        EXPECT_EQ(r.Out, out);
+        EXPECT_EQ(r.Err, "");
+        EXPECT_EQ(Listing(), listing);
+        EXPECT_EQ(Times("./verdata.mul"), times);
+        EXPECT_EQ(inode(), before);
+    }
+    Bytes changed = ReadFileBytes("verdata.mul");
+    changed[70] = 'x';  // inside the block the patch gives (1,4)
+    WriteFileBytes("verdata.mul", changed);
+    const Result r = RunQuelvane(directory.Path(), "", "--batch");
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_NE(r.Out.find("2 replaced, 0 added"), std::string::npos) << r.Out;
+    EXPECT_EQ(Render(ReadFileBytes("verdata.mul")), patched);
+}
+
 // Standard output a pipe whose reader is gone before the program starts, SIGPIPE at its default:
 // the list is written before the write, so it ends the run by the signal with the file as it
 // was; the summary after the rename cannot be written, so the run ends patched with status 3.
