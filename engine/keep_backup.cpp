@@ -55,6 +55,10 @@ BackupName CheckBackupName(DirectoryHandle directory, std::string_view backup) {
 
 SystemError KeepBackup(const SourceFile& source, DirectoryHandle directory,
                        std::string_view backup) {
+    // A name that is already the old file's own (a link made by hand) is the backup made: a
+    // rename between two names of one file would do nothing and leave the temporary name.
+    if (Os().StillNames(directory, backup, source.Handle) == 0)
+        return 0;
     const std::string temporary = std::string(backup) + std::string(kTemporarySuffix);
     SystemError error = MadeAfterStale(
         directory, temporary, [&] { return Os().LinkFile(source.Handle, directory, temporary); });
@@ -67,8 +71,9 @@ SystemError KeepBackup(const SourceFile& source, DirectoryHandle directory,
             return error;
         }
         RemoveOnErrorStop(file, directory, temporary, Temporary::Backup);
-    } else if (error == kLinkUnsupported) {  // no second name here: a copy
-        if ((error = Copied(source, directory, temporary, &file)) != 0)
+    } else if (error == kLinkUnsupported) {  // no second name here: a copy, where it fits
+        if ((error = Os().HasRoom(directory, source.Size)) != 0 ||
+            (error = Copied(source, directory, temporary, &file)) != 0)
             return error;
     } else {
         return error;

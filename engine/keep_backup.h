@@ -22,13 +22,15 @@ struct BackupName {
 };
 BackupName CheckBackupName(DirectoryHandle directory, std::string_view backup);
 
-// Makes `backup` in `directory` the target's old file `source` (open since it was loaded):
+// Makes `backup` in `directory` the target's old file `source` (open since it was loaded; a
+// `backup` that already is a second name of it is left as it is, the backup made):
 // a second name of it where the system can give one (no bytes copied, everything of it the same),
 // else a flushed copy with its bits, owner and times. Either is made under
 // the backup's name and kTemporarySuffix, then renamed over an earlier backup and the directory
 // flushed, so that the name holds the earlier backup or this one, never a part of one, and is
 // durable before the caller's rename makes the target the new file. Returns 0, else the reason,
-// with nothing of it left. A failed read or write of the copy ends in the error stop.
+// with nothing of it left; a copy that would not fit is refused before it is begun (the system's
+// code for a full disk). A failed read or write of the copy ends in the error stop.
 SystemError KeepBackup(const SourceFile& source, DirectoryHandle directory,
                        std::string_view backup);
 

@@ -81,15 +81,14 @@ bool LayOutTarget(EntryTable& target, EntryTable& patch, MergeCounts* counts,
 }
 
 bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace& place,
-                        std::string_view backupSuffix, ReplaceStage* afterReplace,
+                        std::string_view backup, ReplaceStage* afterReplace,
                         SystemError* afterReplaceError) {
     // The target's own file, loaded first and still open: the new file takes its attributes.
     const FileHandle model = target.Sources.empty() ? kNoFile : target.Sources.front()->Handle;
     SystemError error = 0;
 
     // A backup's name that is not free for it refuses the run before anything is made.
-    const bool keepBackup = !backupSuffix.empty() && model != kNoFile;
-    const std::string backup = place.Name + std::string(backupSuffix);
+    const bool keepBackup = !backup.empty() && model != kNoFile;
     if (keepBackup) {
         if (const BackupName name = CheckBackupName(place.Directory, backup); !name.Refusal.empty())
             return Refuse(target, patch, name.Refusal, name.Error);
@@ -134,10 +133,7 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     // whatever the rename does, the old file is never without a name.
     if (keepBackup && (error = KeepBackup(*target.Sources.front(), place.Directory, backup)) != 0) {
         Abandon(file, temporary);
-        return Refuse(
-            target, patch,
-            std::string(kWriteErrorText) + ": the backup '" + backup + "' could not be made",
-            error);
+        return Refuse(target, patch, BackupRefusalText(backup), error);
     }
     // The sources are closed before the replace: Windows cannot replace a file that this process
     // holds without sharing delete. The new file stays open: Windows renames it through its
@@ -163,6 +159,10 @@ bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace&
     if (afterReplaceError != nullptr)
         *afterReplaceError = error;
     return true;
+}
+
+std::string BackupRefusalText(std::string_view backup) {
+    return "cannot keep the old verdata.mul as '" + std::string(backup) + "'";
 }
 
 std::string UnconfirmedText(ReplaceStage stage) {

@@ -38,15 +38,18 @@ bool WriteTargetFile(EntryTable& target, EntryTable& patch, const FinalPlace& pl
 // rest. The boxes carry the system's reason where there is one.
 bool LayOutTarget(EntryTable& target, EntryTable& patch, MergeCounts* counts,
                   std::size_t* resultEntries = nullptr, std::int64_t* resultBytes = nullptr);
-// With a `backupSuffix`, the old file is kept as its name with the suffix, beside it (see
+// With a `backup` name (beside the target, see backup_name.h), the old file is kept under it (see
 // keep_backup.h); a name that cannot take it refuses the run before anything is made, and a
-// backup that cannot be made refuses it before the rename.
+// backup that cannot be made refuses it before the rename (BackupRefusalText).
 // `afterReplace`, when not null, is told how far the replace came: a stage other than Done means
 // the target was replaced (the result is true) but a step after the rename failed, with the
 // system's reason in `afterReplaceError`. No box is shown for that: the caller reports it.
 bool WriteLaidOutTarget(EntryTable& target, EntryTable& patch, const FinalPlace& place,
-                        std::string_view backupSuffix = {}, ReplaceStage* afterReplace = nullptr,
+                        std::string_view backup = {}, ReplaceStage* afterReplace = nullptr,
                         SystemError* afterReplaceError = nullptr);
+
+// "cannot keep the old verdata.mul as 'verdata.mul.orig'": a backup that cannot be made.
+std::string BackupRefusalText(std::string_view backup);
 
 // "verdata.mul was replaced, but flushing the directory failed": what a replace that took place
 // could not confirm.

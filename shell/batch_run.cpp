@@ -144,7 +144,7 @@ int RunBatch(const BatchChoices& choices, bool* patched) {
     options.DryRun = dryRun;
     options.PauseAndSayDone = false;
     options.Summary = &summary;
-    options.BackupSuffix = choices.BackupSuffix;
+    options.Backup = choices.Backup;
     options.WaitMilliseconds = choices.WaitMilliseconds;
     if (choices.Verbose)
         options.BeforeWrite = ListWrittenOut;
@@ -157,6 +157,11 @@ int RunBatch(const BatchChoices& choices, bool* patched) {
         PutOut(SummaryText(summary, dryRun) + "\n");  // flushed, and checked, at exit
     if (!completed)
         return 1;
+    if (summary.NotWritable != 0 && !summary.BackupNotKept.empty()) {
+        Say("quelvane: " + BackupRefusalText(summary.BackupNotKept) + ": " +
+            ReasonText(summary.NotWritable));
+        return 1;
+    }
     if (summary.NotWritable != 0) {
         const std::string where =
             summary.RefusingDirectory.empty()

@@ -16,7 +16,7 @@ struct BatchChoices {
     bool DryRun = false;
     bool Quiet = false;    // no summary and no word but errors and removals
     bool Verbose = false;  // a line per change on standard output, before the summary
-    std::string BackupSuffix;
+    BackupChoice Backup;
     std::int64_t WaitMilliseconds = 0;
 };
 

@@ -103,15 +103,31 @@ namespace {
 constexpr char kDefaultBackupSuffix[] = ".orig";
 
 // What is wrong with a backup suffix, or empty: the backup goes beside the target, under a name
-// that is neither the target's nor the temporary file's.
-std::string SuffixProblem(const std::string& suffix) {
+// that is neither the target's nor one of the program's own (every name ending in ".new" is
+// one: the temporary file, and a backup's while it is made).
+std::string SuffixProblem(const std::string& suffix, const char* from) {
+    const std::string given = std::string(" (") + from + ")";
     if (suffix.empty())
-        return "the backup suffix cannot be empty";
+        return "the backup suffix cannot be empty" + given;
     if (suffix.find('/') != std::string::npos)
-        return "the backup suffix cannot contain '/': the backup goes beside verdata.mul";
-    if (suffix == ".new")
-        return "the backup suffix cannot be '.new': verdata.mul.new is the temporary file";
+        return "the backup suffix " + Quoted(suffix) +
+               " cannot contain '/': the backup goes beside verdata.mul" + given;
+    if (suffix.ends_with(".new") || suffix.ends_with(".new~"))
+        return "the backup suffix " + Quoted(suffix) +
+               " cannot end in '.new': such names are this program's temporary files" + given;
     return "";
+}
+
+// A control word, or the usage message for one that is none; `from` names where it came from.
+std::string ControlProblem(const char* word, const char* from, BackupControl* control) {
+    if (const auto named = BackupControlNamed(word); named.has_value()) {
+        *control = *named;
+        return "";
+    }
+    const bool suffixLike = std::string_view("._-~+").find(word[0]) != std::string_view::npos;
+    return "invalid argument " + Quoted(word) + " for " + Quoted(from) +
+           (suffixLike ? std::string(" (did you mean --suffix=") + word + "?)" : "") +
+           "\nValid arguments are: " + std::string(kBackupControlWords);
 }
 
 constexpr double kLongestWaitSeconds = 1e9;
@@ -140,21 +156,24 @@ std::int64_t WaitFor(const char* text) {
 }  // namespace
 
 int ParseArguments(int argc, char** argv, Arguments& arguments) {
-    enum { kBatch = 256, kVersion, kWait };
+    enum { kBatch = 256, kVersion, kWait, kBackup };
     static const option kOptions[] = {
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, kVersion},
         {"directory", required_argument, nullptr, 'C'},
         {"batch", no_argument, nullptr, kBatch},
         {"dry-run", no_argument, nullptr, 'n'},
-        {"backup", optional_argument, nullptr, 'b'},
+        {"backup", optional_argument, nullptr, kBackup},
+        {"suffix", required_argument, nullptr, 'S'},
         {"wait", optional_argument, nullptr, kWait},
         {"verbose", no_argument, nullptr, 'v'},
         {"list", no_argument, nullptr, 'v'},
         {"quiet", no_argument, nullptr, 'q'},
         {nullptr, 0, nullptr, 0},
     };
-    bool waits = false;
+    bool waits = false, backs = false;
+    const char* control = nullptr;  // --backup's word; none: VERSION_CONTROL's, else "existing"
+    const char* suffix = nullptr;
     const auto wrong = [](const std::string& message) {
         if (!message.empty())
             std::fprintf(stderr, "quelvane: %s\n", message.c_str());
@@ -163,7 +182,7 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
     };
     argv[0] = const_cast<char*>("quelvane");  // how getopt_long's messages name the program
     ::opterr = 1;
-    for (int code; (code = ::getopt_long(argc, argv, "hC:nbvq", kOptions, nullptr)) != -1;) {
+    for (int code; (code = ::getopt_long(argc, argv, "hC:nbS:vq", kOptions, nullptr)) != -1;) {
         switch (code) {
             case 'h':
                 arguments.Help = true;
@@ -181,11 +200,15 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
                 arguments.DryRun = true;
                 break;
             case 'b':
-                arguments.BackupSuffix = ::optarg != nullptr ? ::optarg : kDefaultBackupSuffix;
-                if (const std::string problem = SuffixProblem(arguments.BackupSuffix);
-                    !problem.empty()) {
-                    return wrong(problem);
-                }
+                backs = true;
+                break;
+            case kBackup:
+                backs = true;
+                control = ::optarg != nullptr ? ::optarg : control;
+                break;
+            case 'S':  // as with GNU cp: a suffix asks for a backup
+                backs = true;
+                suffix = ::optarg;
                 break;
             case kWait:
                 waits = true;
@@ -209,13 +232,38 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
                 return wrong("");  // getopt_long has said what is wrong
         }
     }
+    if (backs) {
+        // As GNU tools read them: the word given, else $VERSION_CONTROL; the suffix given, else
+        // $SIMPLE_BACKUP_SUFFIX, else ".orig".
+        const char* const fromEnvironment = std::getenv("VERSION_CONTROL");
+        const char* const word =
+            control != nullptr ? control : fromEnvironment != nullptr ? fromEnvironment : "";
+        if (const std::string problem = ControlProblem(
+                word, control != nullptr ? "--backup" : "$VERSION_CONTROL",
+                &arguments.Backup.Control);
+            !problem.empty()) {
+            return wrong(problem);
+        }
+        const char* const simple = std::getenv("SIMPLE_BACKUP_SUFFIX");
+        const bool fromSimple = suffix == nullptr && simple != nullptr && *simple != '\0';
+        arguments.Backup.Suffix = suffix != nullptr ? suffix
+                                  : fromSimple      ? simple
+                                                    : kDefaultBackupSuffix;
+        if (const std::string problem =
+                SuffixProblem(arguments.Backup.Suffix,
+                              suffix != nullptr ? "--suffix" : fromSimple ? "$SIMPLE_BACKUP_SUFFIX"
+                                                                          : "the default");
+            !problem.empty()) {
+            return wrong(problem);
+        }
+    }
     if (arguments.Batch && arguments.DryRun)
         return wrong("--batch and --dry-run cannot be used together");
     if (arguments.Verbose && arguments.Quiet)
         return wrong("--quiet and --verbose cannot be used together");
     // The window as text keeps no backup and waits for nobody, as the window does.
     const bool once = arguments.Batch || arguments.DryRun;
-    for (const auto& [given, name] : {std::pair{!arguments.BackupSuffix.empty(), "--backup"},
+    for (const auto& [given, name] : {std::pair{backs, "--backup"},
                                       {waits, "--wait"},
                                       {arguments.Verbose, "--verbose"},
                                       {arguments.Quiet, "--quiet"}}) {
@@ -229,10 +277,15 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
         // "--wait 5": the option's value goes after "=", as with every optional value.
         const bool afterWait = waits && arguments.WaitMilliseconds == -1 && WaitFor(extra) >= 0 &&
                                std::string_view(argv[::optind - 1]).rfind("--w", 0) == 0;
+        // "-b .bak": a suffix goes with -S.
+        const std::string_view before = argv[::optind - 1];
+        const bool afterBackup = backs && control == nullptr &&
+                                 (before == "-b" || before.rfind("--b", 0) == 0);
         const std::string hint =
-            directory   ? " (to work in that directory: -C " + Quoted(extra) + ")"
-            : afterWait ? " (to wait that long: --wait=" + std::string(extra) + ")"
-                        : "";
+            directory     ? " (to work in that directory: -C " + Quoted(extra) + ")"
+            : afterWait   ? " (to wait that long: --wait=" + std::string(extra) + ")"
+            : afterBackup ? " (a backup suffix goes with -S: -S " + Quoted(extra) + ")"
+                          : "";
         return wrong("unexpected argument " + Quoted(extra) + hint);
     }
     return -1;

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/backup_name.h"
+
 namespace quelvane {
 
 // The status of a run whose result is in place but a step after the rename failed: the
@@ -16,7 +18,7 @@ struct Arguments {
     bool Help = false, Version = false, Batch = false, DryRun = false;
     bool Verbose = false, Quiet = false;
     std::vector<const char*> Directories;  // -C, in turn: each relative to the one before
-    std::string BackupSuffix;              // -b: ".orig" or the suffix given; empty: no backup
+    BackupChoice Backup;                   // -b, --backup, -S and the environment
     std::int64_t WaitMilliseconds = 0;     // --wait: -1 for as long as it takes
 };
 

@@ -118,13 +118,25 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
         ReleaseTable(TargetTable);
         return false;
     }
-    if (!options.DryRun) {
-        return WriteLaidOutTarget(TargetTable, PatchTable, target.Place(), options.BackupSuffix,
-                                  &summary.AfterReplace, &summary.AfterReplaceError);
-    }
     const FinalPlace& place = target.Place();
-    if (!options.BackupSuffix.empty()) {
-        const std::string backup = place.Name + options.BackupSuffix;
+    std::string backup;
+    if (options.Backup.Control != BackupControl::None) {
+        if (const SystemError error =
+                BackupNameFor(place.Directory, place.Name, options.Backup, &backup);
+            error != 0) {
+            ReleaseTable(PatchTable);
+            ReleaseTable(TargetTable);
+            ShowErrorBox(BackupRefusalText(place.Name + options.Backup.Suffix), error);
+            return false;
+        }
+    }
+    if (!options.DryRun) {
+        return WriteLaidOutTarget(TargetTable, PatchTable, place, backup, &summary.AfterReplace,
+                                  &summary.AfterReplaceError);
+    }
+    // Where the backup would be a copy, its bytes are counted with the result's.
+    std::int64_t backupBytes = 0;
+    if (!backup.empty()) {
         const BackupName name = CheckBackupName(place.Directory, backup);
         if (!name.Refusal.empty()) {
             ReleaseTable(PatchTable);
@@ -134,12 +146,19 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
         }
         ShowNotice(name.ReplacesEarlier ? Notice::BackupWouldReplace : Notice::BackupWouldBeMade,
                    backup);
+        if (!Os().GivesSecondNames(place.Directory) && !TargetTable.Sources.empty())
+            backupBytes = TargetTable.Sources.front()->Size;
     }
     const std::string temporary = place.Name + std::string(kTemporarySuffix);
     const WriteProbe probe =
         Os().CanWrite(place.Directory, place.Name, temporary, summary.ResultBytes);
     summary.NotWritable = probe.Error;
     summary.RefusingDirectory = probe.RefusingDirectory;
+    if (probe.Error == 0 && backupBytes != 0 &&
+        (summary.NotWritable = Os().HasRoom(place.Directory, summary.ResultBytes + backupBytes)) !=
+            0) {
+        summary.BackupNotKept = backup;
+    }
     if (probe.StaleTemporary)
         ShowNotice(Notice::StaleWouldBeRemoved, temporary);
     ReleaseTable(PatchTable);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/backup_name.h"
 #include "support/platform.h"
 
 namespace quelvane {
@@ -32,6 +33,8 @@ struct RunSummary {
     // files, when it is that.
     SystemError NotWritable = 0;
     std::string RefusingDirectory;
+    // A dry run: the backup's name, when it is its copy that would not fit.
+    std::string BackupNotKept;
     // A real run whose rename took place, but a step after it failed (Done: none did).
     ReplaceStage AfterReplace = ReplaceStage::Done;
     SystemError AfterReplaceError = 0;
@@ -45,8 +48,8 @@ struct RunOptions {
     bool PauseAndSayDone = true;
     // Filled as far as the run came (when not null): see RunSummary::Counted.
     RunSummary* Summary = nullptr;
-    // Keep the old target as its name with this suffix, beside it (empty: no backup).
-    std::string BackupSuffix;
+    // Keep the old target beside it, under the name this choice gives (see backup_name.h).
+    BackupChoice Backup;
     // How long to wait for another run's lock before refusing, in milliseconds; kWaitForever:
     // as long as it takes. Waiting is said once (Notice::WaitingForRun).
     std::int64_t WaitMilliseconds = 0;

@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     const int status =
         arguments.Batch || arguments.DryRun
             ? quelvane::RunBatch({arguments.DryRun, arguments.Quiet, arguments.Verbose,
-                                  arguments.BackupSuffix, arguments.WaitMilliseconds},
+                                  arguments.Backup, arguments.WaitMilliseconds},
                                  &patched)
             : quelvane::RunStandIn(&patched);
     return quelvane::FinishOutput(status, patched);

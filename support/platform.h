@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quelvane {
 
@@ -94,6 +95,9 @@ enum BoxStyle : std::uint32_t {
     kBoxWarning = 0x30,      // MB_ICONWARNING
     kBoxInformation = 0x40,  // MB_ICONINFORMATION
 };
+
+// What this build cannot do at all (ListNames where no backup is kept).
+inline constexpr SystemError kUnsupported = 0xFFFFFFF7u;
 
 class Platform {
   public:
@@ -206,6 +210,20 @@ class Platform {
                                 std::string_view name) = 0;
     // Removes a file that this run created itself. A name that does not exist is not an error.
     virtual SystemError Remove(DirectoryHandle directory, std::string_view name) = 0;
+    // Whether `bytes` more fit on the file system of `directory`: 0, ENOSPC (the system's code
+    // for a full disk), or the reason it could not be asked. Where it cannot be asked, 0.
+    virtual SystemError HasRoom(DirectoryHandle /*directory*/, std::int64_t /*bytes*/) {
+        return 0;
+    }
+    // Whether the file system of `directory` can give a file a second name (FAT and exFAT
+    // cannot): where not, a backup is a copy, whose bytes a dry run counts.
+    virtual bool GivesSecondNames(DirectoryHandle /*directory*/) { return true; }
+    // The names in `directory` (not "." and ".."), for a numbered backup's next number.
+    // kUnsupported where the build keeps no backups (Windows: the window keeps none).
+    virtual SystemError ListNames(DirectoryHandle /*directory*/,
+                                  std::vector<std::string>* /*names*/) {
+        return kUnsupported;
+    }
     // Removes whatever a name left from before stands for, as a name: a link itself, never what
     // it points to; a read-only file too. Leaves nothing behind that could stop a later run. A
     // name that does not exist is not an error; a directory is not removed (kTemporaryIsDirectory).
@@ -236,6 +254,7 @@ inline constexpr SystemError kLinkUnsupported = 0xFFFFFFF9u;
 // Lock: the lock is held through a descriptor that this process was started with (a wrapper
 // such as flock(1) on the same directory): no wait can end while the run itself keeps it.
 inline constexpr SystemError kLockedByCaller = 0xFFFFFFF8u;
+
 
 // The platform in force: the real one of this build unless a test has installed another.
 Platform& Os();

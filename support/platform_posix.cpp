@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/uio.h>
 #include <sys/xattr.h>
@@ -270,15 +271,7 @@ class PosixPlatform final : public Platform {
         } else if (taken && S_ISDIR(status.st_mode)) {
             probe.Error = kTemporaryIsDirectory;
         } else {
-            struct statvfs space {};
-            if ((directory == kCurrentDirectory ? ::statvfs(".", &space)
-                                                : ::fstatvfs(At(directory), &space)) != 0) {
-                probe.Error = LastError();
-            } else if (const auto blocks = ::geteuid() == 0 ? space.f_bfree : space.f_bavail;
-                       static_cast<std::uint64_t>(blocks) * space.f_frsize <
-                       static_cast<std::uint64_t>(bytes)) {
-                probe.Error = ENOSPC;
-            }
+            probe.Error = HasRoom(directory, bytes);
         }
         return probe;
     }
@@ -535,6 +528,49 @@ class PosixPlatform final : public Platform {
             return 0;
         return errno == EISDIR ? kTemporaryIsDirectory : LastError();
     }
+    SystemError HasRoom(DirectoryHandle directory, std::int64_t bytes) override {
+        struct statvfs space {};
+        if ((directory == kCurrentDirectory ? ::statvfs(".", &space)
+                                            : ::fstatvfs(At(directory), &space)) != 0) {
+            return LastError();
+        }
+        const auto blocks = ::geteuid() == 0 ? space.f_bfree : space.f_bavail;
+        return static_cast<std::uint64_t>(blocks) * space.f_frsize <
+                       static_cast<std::uint64_t>(bytes)
+                   ? ENOSPC
+                   : 0;
+    }
+
+    // The FAT family keeps one name per file; any other file system is taken to keep more (a
+    // copy is still made where a link is refused after all).
+    bool GivesSecondNames(DirectoryHandle directory) override {
+        constexpr decltype(statfs::f_type) kMsdos = 0x4d44, kExfat = 0x2011BAB0;
+        struct statfs system {};
+        const int result = directory == kCurrentDirectory ? ::statfs(".", &system)
+                                                          : ::fstatfs(At(directory), &system);
+        return result != 0 || (system.f_type != kMsdos && system.f_type != kExfat);
+    }
+
+    SystemError ListNames(DirectoryHandle directory, std::vector<std::string>* names) override {
+        const int descriptor = ::openat(At(directory), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* listing = descriptor >= 0 ? ::fdopendir(descriptor) : nullptr;
+        if (listing == nullptr) {
+            const SystemError error = LastError();
+            if (descriptor >= 0)
+                ::close(descriptor);
+            return error;
+        }
+        errno = 0;
+        while (const dirent* entry = ::readdir(listing)) {
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..")
+                names->emplace_back(name);
+        }
+        const SystemError error = errno != 0 ? LastError() : 0;
+        ::closedir(listing);
+        return error;
+    }
+
     SystemError RemoveStale(DirectoryHandle directory, std::string_view name) override {
         return Remove(directory, name);
     }

@@ -29,9 +29,17 @@ TEST(Cli, ArgumentsAreAnsweredAsALinuxProgramDoesAndTouchNoFile) {
         {"-xn", 2, "", "quelvane: invalid option -- 'x'" + hint},
         {"--batch -n", 2, "", "quelvane: --batch and --dry-run cannot be used together" + hint},
         {"-b", 2, "", "quelvane: --backup needs --batch or --dry-run" + hint},
-        {"-n --backup=.new", 2, "",
-         "quelvane: the backup suffix cannot be '.new': verdata.mul.new is the temporary file" +
+        {"-n --suffix=.orig.new", 2, "",
+         "quelvane: the backup suffix '.orig.new' cannot end in '.new': such names are this "
+         "program's temporary files (--suffix)" +
              hint},
+        {"-n --backup=.bak", 2, "",
+         "quelvane: invalid argument '.bak' for '--backup' (did you mean --suffix=.bak?)\n"
+         "Valid arguments are: 'none', 'off'; 'simple', 'never'; 'existing', 'nil'; "
+         "'numbered', 't'" +
+             hint},
+        {"-n -b .bak", 2, "",
+         "quelvane: unexpected argument '.bak' (a backup suffix goes with -S: -S '.bak')" + hint},
         {"-n --wait=-1", 2, "",
          "quelvane: invalid time to wait '-1': a number of seconds is expected" + hint},
         {"-n --wait 5", 2, "",
@@ -321,7 +329,7 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
          1, "",
          "quelvane: Error writing Verdata.mul: the backup's name 'verdata.mul.orig' is a "
          "directory\n"},
-        {"a dry run says what the backup would be", "-C work -n --backup=.bak",
+        {"a dry run says what the backup would be", "-C work -n --suffix=.bak",
          "echo 1 >work/verdata.mul.bak", 0, wouldBe + "\n",
          "quelvane: would keep the old verdata.mul as 'verdata.mul.bak', in place of the earlier "
          "one\n"},

@@ -357,7 +357,7 @@ TEST_F(Run, ABackupIsTheOldFileAndEveryFailureLeavesTheEarlierOne) {
     const Bytes earlier(5, 'e');
     const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
     RunOptions options;
-    options.BackupSuffix = ".orig";
+    options.Backup.Control = BackupControl::Simple;
     std::size_t injected = 0;
     for (const bool links : {true, false}) {
         for (const bool hadBackup : {false, true}) {
@@ -391,6 +391,11 @@ TEST_F(Run, ABackupIsTheOldFileAndEveryFailureLeavesTheEarlierOne) {
 #endif
             const std::vector<Operation> clean = os.Operations;
             bool backupRenamed = false;  // the first "confirm" is the backup's
+            // The second "verify" (the first is the target's) asks whether the backup's name is
+            // the old file's already; a failed look only means that the backup is made as usual.
+            const auto verify = std::find(clean.begin(), clean.end(), Operation("verify"));
+            const std::size_t backupsVerify = static_cast<std::size_t>(
+                std::find(verify + 1, clean.end(), Operation("verify")) - clean.begin() + 1);
             for (std::size_t k = 1; k <= clean.size(); ++k) {
                 SCOPED_TRACE(std::string(clean[k - 1]) + " " + std::to_string(k) + " fails");
                 lay();
@@ -400,7 +405,8 @@ TEST_F(Run, ABackupIsTheOldFileAndEveryFailureLeavesTheEarlierOne) {
                 ++injected;
                 backupRenamed = backupRenamed || clean[k - 1] == "confirm";
                 if (completed) {
-                    EXPECT_EQ(k, clean.size()) << "only the last confirm comes after the rename";
+                    EXPECT_TRUE(k == clean.size() || k == backupsVerify)
+                        << "only the last confirm comes after the rename";
                     continue;
                 }
                 if (backupRenamed || hadBackup) {

@@ -32,7 +32,7 @@ struct Box {
 // A file operation, by its name: "resolve", "lock", "open", "create", "read", "write", "copy",
 // "relay" (ranges of files appended inside the system), "seek", "size", "flush", "close",
 // "attributes", "verify" (the name still the loaded file), "replace", "remove", "stale" (a stale
-// name removed), "probe" (whether the target could be written), "times", "kind" (what a name is),
+// name removed), "probe" (whether the target could be written), "times", "kind" (what a name is), "list" (the names in a directory), "room" (free space asked),
 // "link" (a second name for a file) or "discard" (the run's own file removed through its handle).
 using Operation = std::string_view;
 
@@ -41,6 +41,13 @@ struct Fault {
     SystemError Error = 0;                       // the system's error, or 0 for a short transfer
     std::optional<Operation> Of = std::nullopt;  // when set, At counts only this kind
 };
+
+// The system's code for a full disk.
+#ifdef _WIN32
+inline constexpr SystemError kDiskFull = 112;  // ERROR_DISK_FULL
+#else
+inline constexpr SystemError kDiskFull = 28;  // ENOSPC
+#endif
 
 class TestPlatform : public Platform {
   public:
@@ -55,6 +62,7 @@ class TestPlatform : public Platform {
     std::optional<Fault> InjectedFault;
     bool KernelCopy = true;         // false: the in-kernel copy reports itself unsupported
     bool HardLinks = true;          // false: LinkFile reports links unsupported
+    std::int64_t Room = INT64_MAX;  // the free bytes HasRoom answers for, at most
     std::set<std::uintptr_t> Live;  // files and directories opened here and not yet closed
     // Names that refuse write access, as a read-only file does to anyone but root.
     std::set<std::string> WriteProtected;
@@ -108,6 +116,16 @@ class TestPlatform : public Platform {
         return error;
     }
     std::string LockedPath(const FinalPlace& place) override { return os_.LockedPath(place); }
+    SystemError HasRoom(DirectoryHandle directory, std::int64_t bytes) override {
+        return Checked("room",
+                       [&] { return bytes > Room ? kDiskFull : os_.HasRoom(directory, bytes); });
+    }
+    bool GivesSecondNames(DirectoryHandle directory) override {
+        return HardLinks && os_.GivesSecondNames(directory);
+    }
+    SystemError ListNames(DirectoryHandle directory, std::vector<std::string>* names) override {
+        return Checked("list", [&] { return os_.ListNames(directory, names); });
+    }
     void Unlock(LockHandle lock) override {
         Live.erase(lock);
         locks_.erase(lock);

@@ -255,7 +255,7 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
         os.KernelCopy = workload.KernelCopy;
         os.HardLinks = workload.Links;
         RunOptions options;
-        options.BackupSuffix = workload.Backup ? ".orig" : "";
+        options.Backup.Control = workload.Backup ? BackupControl::Simple : BackupControl::None;
         os.Meanwhile = [&, size = off_t{0}](Operation operation) mutable {
             if (eager && ::ftruncate(sentinel, ++size) == 0)
                 ::fsync(sentinel);
