@@ -438,6 +438,81 @@ TEST(Cli, ASecondRunOfTheSamePatchWritesNothing) {
     EXPECT_EQ(Render(ReadFileBytes("verdata.mul")), patched);
 }
 
+// The backup's name against GNU cp's with the same words, environment and earlier backups: the
+// names in the directory afterwards are the same (the default suffix is ".orig" here, "~" for
+// cp: cp is given SIMPLE_BACKUP_SUFFIX=.orig where neither names one); a word that cp refuses
+// is refused here too, with nothing changed.
+TEST(Cli, BackupsAreNamedAsGnuCpNamesThem) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"-b", ""},
+        {"--backup", ""},
+        {"--backup=", ""},
+        {"--backup=none", ""},
+        {"--backup=off", ""},
+        {"--backup=simple", ""},
+        {"--backup=never", ""},
+        {"--backup=existing", ""},
+        {"--backup=nil", ""},
+        {"--backup=numbered", ""},
+        {"--backup=t", ""},
+        {"--backup=num", ""},
+        {"--backup=ex", ""},
+        {"-b", "VERSION_CONTROL=numbered"},
+        {"--backup", "VERSION_CONTROL=simple"},
+        {"--backup=simple", "VERSION_CONTROL=t"},
+        {"-b", "VERSION_CONTROL=none"},
+        {"-b", "SIMPLE_BACKUP_SUFFIX=.bak"},
+        {"-S .x", ""},
+        {"--suffix=.y", "VERSION_CONTROL=never"},
+        {"-b -S .z", "SIMPLE_BACKUP_SUFFIX=.bak VERSION_CONTROL=simple"},
+        {"--backup=bogus", ""},
+        {"--backup=n", ""},
+        {"-b", "VERSION_CONTROL=bogus"},
+    };
+    for (const bool earlier : {false, true}) {
+        for (const auto& [arguments, environment] : cases) {
+            SCOPED_TRACE(std::string(arguments) + " " + environment + (earlier ? ", earlier" : ""));
+            TempDirectory directory;
+            for (const char* side : {"ours", "cp"}) {
+                fs::create_directories(side);
+                WriteFileBytes(std::string(side) + "/verdata.mul", kTarget);
+                if (earlier) {
+                    for (const char* name : {"verdata.mul.~1~", "verdata.mul.~9~", "verdata.mul.~10~",
+                                             "verdata.mul.~09~", "verdata.mul.orig"})
+                        WriteFileBytes(std::string(side) + "/" + name, Bytes(1, 'e'));
+                }
+            }
+            WriteFileBytes("ours/patchdata.mul", kPatch);
+            WriteFileBytes("new", kPatch);
+            const std::string names = std::string(arguments) + " " + environment;
+            const bool suffixGiven = names.find("-S") != std::string::npos ||
+                                     names.find("suffix") != std::string::npos ||
+                                     names.find("SIMPLE") != std::string::npos;
+            const int cp = std::system(("cd cp && env " + std::string(environment) +
+                                        (suffixGiven ? "" : " SIMPLE_BACKUP_SUFFIX=.orig") +
+                                        " cp " + arguments + " ../new verdata.mul 2>/dev/null")
+                                           .c_str());
+            const Result r = RunQuelvane(directory.Path() + "/ours", "",
+                                         "--batch " + std::string(arguments),
+                                         "env " + std::string(environment) + " ");
+            EXPECT_EQ(r.ExitCode == 0, cp == 0) << r.Err;
+            fs::remove("ours/patchdata.mul");
+            // Each backup's name and content (the old file's, or an earlier backup's).
+            const auto backups = [](const char* side) {
+                std::map<std::string, std::string> found;
+                for (const auto& entry : fs::directory_iterator(side)) {
+                    const std::string name = entry.path().filename().string();
+                    if (name != "verdata.mul")
+                        found[name] = Text(entry.path().string());
+                }
+                return found;
+            };
+            EXPECT_EQ(backups("ours"), backups("cp"));
+            EXPECT_TRUE(r.ExitCode == 0 || ReadFileBytes("ours/verdata.mul") == kTarget);
+        }
+    }
+}
+
 // Standard output a pipe whose reader is gone before the program starts, SIGPIPE at its default:
 // the list is written before the write, so it ends the run by the signal with the file as it
 // was; the summary after the rename cannot be written, so the run ends patched with status 3.
