@@ -27,6 +27,7 @@ std::string ChangeText(const ChangeLine& change) {
     const char* kind = change.Kind == Change::LeftOut            ? "left-out"
                        : change.Kind == Change::DroppedDuplicate ? "dropped-duplicate"
                        : change.Kind == Change::Replaced         ? "replaced"
+                       : change.Kind == Change::Superseded       ? "superseded"
                                                                  : "added";
     return std::string(kind) + "\t" + std::string(change.File) + "\t" +
            std::to_string(change.FileId) + "\t" + std::to_string(change.BlockId) + "\t" +

@@ -13,10 +13,12 @@ enum class Change : std::uint8_t {
     DroppedDuplicate,  // an earlier entry of a key the target holds again
     Replaced,          // a patch entry that takes the place of the target's entry of its key
     Added,             // a patch entry that goes in anew
+    Superseded,        // a later patch entry of a key that an earlier one takes: not in the result
 };
 
 // One change: the file the entry is in, its key, and the lengths of the data blocks before and
-// after (kNoLength where there is none: a dropped entry has no after, an added one no before).
+// after (kNoLength where there is none: a dropped or superseded entry has no after, an added one
+// no before).
 // An entry without data counts length 0.
 inline constexpr std::int64_t kNoLength = -1;
 struct ChangeLine {
@@ -36,7 +38,7 @@ bool ListingChanges();
 void ListChange(const ChangeLine& change);
 
 // A change as one line, fields parted by tabs: its kind ("left-out", "dropped-duplicate",
-// "replaced", "added"), the file its entry is in, FileId, BlockId, and the data's length before
+// "replaced", "added", "superseded"), the file its entry is in, FileId, BlockId, and the data's length before
 // and after ("-" where there is none). Scripts read it: the form stays as it is.
 std::string ChangeText(const ChangeLine& change);
 

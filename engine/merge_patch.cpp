@@ -129,9 +129,10 @@ std::size_t FirstNotBelow(const std::vector<std::uint64_t>& keys, std::uint64_t 
 }
 
 // The replace pass. Returns the positions of the patch entries left for the insert pass, in
-// patch order.
+// patch order; counts in `superseding` the entries that an earlier one of their key supersedes.
 std::vector<std::size_t> ReplaceMatchingEntries(std::vector<TableEntry>& target,
-                                                const std::vector<TableEntry>& patch) {
+                                                const std::vector<TableEntry>& patch,
+                                                std::size_t* superseding) {
     // The first target position with a key: a binary search in a sorted target (over the keys
     // alone, packed as numbers: a fifth of the table's bytes to search), else a hash.
     const bool sorted = IsSortedByKey(target);
@@ -152,22 +153,36 @@ std::vector<std::size_t> ReplaceMatchingEntries(std::vector<TableEntry>& target,
         const std::size_t at = FirstNotBelow(sortedKeys, packed);
         return at != sortedKeys.size() && sortedKeys[at] == packed ? at : KeyPositions::kAbsent;
     };
-    // Told in patch order, against the target as it was: a key the patch holds twice is told
-    // twice, as it is counted.
+    // Told in patch order, against the target as it was. Where the patch holds a key of the
+    // target more than once, the first entry takes its place and each later one is superseded by
+    // it: listed and counted as such, so that every replaced line is an entry of the result.
+    std::vector<bool> taken(ListingChanges() ? target.size() : 0, false);
     for (std::size_t a = 0; a < patch.size() && ListingChanges(); ++a) {
         const IndexEntry& entry = patch[a].Entry;
         const std::size_t position = find(EntryKey::Of(entry));
         const bool replaces = position != KeyPositions::kAbsent;
-        ListChange({replaces ? Change::Replaced : Change::Added, kPatchFileName, entry.FileId,
-                    entry.BlockId, replaces ? target[position].Entry.Length : kNoLength,
-                    entry.Length});
+        const bool superseded = replaces && taken[position];
+        if (replaces)
+            taken[position] = true;
+        if (superseded) {
+            ListChange({Change::Superseded, kPatchFileName, entry.FileId, entry.BlockId,
+                        entry.Length, kNoLength});
+        } else {
+            ListChange({replaces ? Change::Replaced : Change::Added, kPatchFileName,
+                        entry.FileId, entry.BlockId,
+                        replaces ? target[position].Entry.Length : kNoLength, entry.Length});
+        }
     }
-    // From the last patch entry to the first, so the first one with a key is the one that stays.
+    // From the last patch entry to the first, so the first one with a key is the one that stays;
+    // each entry that finds its place taken by a later one already supersedes that one.
     std::vector<std::size_t> left;
+    std::vector<bool> replaced(target.size(), false);
     for (std::size_t a = patch.size(); a-- > 0;) {
         const std::size_t position = find(EntryKey::Of(patch[a].Entry));
         if (position != KeyPositions::kAbsent) {
             target[position] = patch[a];
+            *superseding += replaced[position] ? 1u : 0u;
+            replaced[position] = true;
         } else {
             left.push_back(a);
         }
@@ -215,10 +230,13 @@ MergeCounts MergePatch(EntryTable& target, EntryTable& patch) {
     }
     patch.Sources.clear();
 
-    const std::vector<std::size_t> left = ReplaceMatchingEntries(target.Entries, patch.Entries);
+    std::size_t superseded = 0;
+    const std::vector<std::size_t> left =
+        ReplaceMatchingEntries(target.Entries, patch.Entries, &superseded);
     if (!left.empty())
         InsertNewEntries(target.Entries, patch.Entries, left);
-    const MergeCounts counts{patch.Entries.size() - left.size(), left.size()};
+    const MergeCounts counts{patch.Entries.size() - left.size() - superseded, left.size(),
+                             superseded};
     patch.Entries.clear();
     return counts;
 }

@@ -16,11 +16,13 @@ namespace quelvane {
 //
 // Cost: O((n + p) log(n + p)) for any target, sorted or not.
 //
-// Returns how many patch entries took the place of a target entry and how many went in anew;
-// together they are all of the patch's entries.
+// Returns how many patch entries took the place of a target entry, how many went in anew, and
+// how many an earlier patch entry of their key superseded (they are not in the result); together
+// they are all of the patch's entries.
 struct MergeCounts {
     std::size_t Replaced = 0;
     std::size_t Added = 0;
+    std::size_t Superseded = 0;
 };
 MergeCounts MergePatch(EntryTable& target, EntryTable& patch);
 

@@ -102,7 +102,10 @@ std::string SummaryText(const RunSummary& s, bool dryRun) {
         ", " + Count(s.DuplicatesDropped, "earlier duplicate", "earlier duplicates") + would +
         " dropped; patchdata.mul: " + Count(s.PatchEntries, "entry", "entries") +
         leftOut(s.PatchLeftOut) + ", " + std::to_string(s.Replaced) + would + " replaced, " +
-        std::to_string(s.Added) + would + " added; result" + would + " " +
+        std::to_string(s.Added) + would + " added" +
+        (s.Superseded != 0 ? ", " + std::to_string(s.Superseded) + " superseded by an earlier entry"
+                           : std::string()) +
+        "; result" + would + " " +
         Count(s.ResultEntries, "entry", "entries") + ", " + std::to_string(s.ResultBytes) +
         " bytes";
     return text;

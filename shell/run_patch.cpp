@@ -102,6 +102,7 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
                                       &summary.ResultBytes);
     summary.Replaced = merged.Replaced;
     summary.Added = merged.Added;
+    summary.Superseded = merged.Superseded;
     summary.Counted = true;
     if (!laidOut)
         return false;

@@ -18,7 +18,7 @@ TEST(Cli, ArgumentsAreAnsweredAsALinuxProgramDoesAndTouchNoFile) {
     const std::string hint = "\nTry 'quelvane --help' for more information.\n";
     const std::tuple<const char*, int, std::string, std::string> cases[] = {
         {"--help", 0,
-         "Usage: quelvane [-C DIR]... [--batch | -n] [-b] [--wait[=SECONDS]] [-v | -q]\n", ""},
+         "Usage: quelvane [-C DIR]... [--batch | -n] [-b] [--backup[=CONTROL]] [-S SUFFIX]\n", ""},
         {"-h", 0, "Exit status:\n  0", ""},
         {"--version", 0, "quelvane " QUELVANE_VERSION "\n", ""},
         {"foo", 2, "", "quelvane: unexpected argument 'foo'" + hint},
@@ -229,6 +229,7 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         bool Patched = false;      // the run replaced the target, whatever it printed
         const char* Check = "";    // a shell command that holds afterwards
         const char* Input = "";    // standard input
+        Bytes Patch = kPatch;
     };
     const Bytes listed =
         FileBuilder()
@@ -345,6 +346,13 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
          "would be dropped; patchdata.mul: 2 entries, 1 would be replaced, 1 would be added; "
          "result would be 3 entries, 73 bytes\n",
          "", listed},
+        {"a patch holding a target's key twice: the later entry superseded", "-C work -n -v", "",
+         0,
+         "replaced\tpatchdata.mul\t1\t4\t2000\t5\nsuperseded\tpatchdata.mul\t1\t4\t2\t-\n"
+         "verdata.mul: 2 entries, 0 earlier duplicates would be dropped; patchdata.mul: 2 "
+         "entries, 1 would be replaced, 0 would be added, 1 superseded by an earlier entry; "
+         "result would be 2 entries, 52 bytes\n",
+         "", kTarget, "", false, "", "", File({{1, 4, 5, 'P'}, {1, 4, 2, 'Q'}})},
         {"the window as text, closed before a press", "-C work", "", 0, "",
          "quelvane: closed without a run; use --batch to patch once\n"},
         {"a target cut short", "-C work -n", "truncate -s -1 work/verdata.mul", 100, "",
@@ -368,7 +376,7 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
         TempDirectory directory;
         fs::create_directories("work");
         WriteFileBytes("work/verdata.mul", c.Target);
-        WriteFileBytes("work/patchdata.mul", kPatch);
+        WriteFileBytes("work/patchdata.mul", c.Patch);
         std::system("touch -d 2001-01-01 work work/*");  // a change shows in any clock's tick
         if (std::system((c.Lay + " 2>/dev/null").c_str()) != 0) {
             std::printf("[ skipped ] %s: '%s' is not possible here\n", c.Name, c.Lay.c_str());

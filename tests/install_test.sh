@@ -21,7 +21,8 @@ complete_at() {
 }
 for asked in "--bat:--batch" "--ba:--backup --backup= --batch" "--li:--list" "-C s:share" \
     "--dir:--directory=" "--directory=s:--directory=share" "--directory =:bin share" \
-    "--directory = s:share"; do
+    "--directory = s:share" "--backup = nu:numbered" "--backup=n:--backup=never --backup=nil --backup=none --backup=numbered" \
+    "--su:--suffix="; do
     words="${asked%%:*}" expected="${asked#*:}"
     # shellcheck disable=SC2086
     got="$(complete_at $words | sort | tr '\n' ' ')"
