@@ -326,6 +326,10 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
          ">work/verdata.mul.orig.new",
          0, done, "quelvane: removed 'verdata.mul.orig.new', left by an earlier run\n", kTarget, "",
          false, "cmp old work/verdata.mul.orig && [ ! -e work/verdata.mul.orig.new ]"},
+        {"a backup's name that already is a second name of the old file: the backup made",
+         "-C work --batch --backup=simple",
+         "ln work/verdata.mul work/verdata.mul.orig && cp work/verdata.mul old", 0, done, "",
+         kTarget, "", false, "cmp old work/verdata.mul.orig && [ ! -e work/verdata.mul.orig.new ]"},
         {"a backup's name that is a directory", "-C work --batch -b", "mkdir work/verdata.mul.orig",
          1, "",
          "quelvane: Error writing Verdata.mul: the backup's name 'verdata.mul.orig' is a "

@@ -424,6 +424,37 @@ TEST_F(Run, ABackupIsTheOldFileAndEveryFailureLeavesTheEarlierOne) {
     EXPECT_GT(injected, 60u);
 }
 
+// Where the file system keeps no second names and the old file's copy would not fit beside the
+// new one: a dry run counts the copy and says so; the real run is refused before the copy begins,
+// in words that name the backup, with nothing changed and nothing left.
+TEST_F(Run, ABackupCopyThatDoesNotFitIsRefusedByNameAndCountedByADryRun) {
+    const Bytes target = File({{1, 1, 3000, 'a'}}), patch = File({{1, 2, 3000, 'b'}});
+    os.HardLinks = false;
+    os.Room = 7000;  // the result (6044 bytes) fits, the result and the copy do not
+    RunOptions options;
+    options.Backup.Control = BackupControl::Simple;
+    RunSummary summary;
+    options.Summary = &summary;
+    options.DryRun = true;
+    WriteFileBytes("verdata.mul", target);
+    WriteFileBytes("patchdata.mul", patch);
+    ASSERT_EQ(os.Press(completed, options), 0u);
+    EXPECT_EQ(summary.NotWritable, kDiskFull);
+    EXPECT_EQ(summary.BackupNotKept, "verdata.mul.orig");
+    options.DryRun = false;
+    options.PauseAndSayDone = false;
+    os.Boxes.clear();
+    os.Room = 2000;  // what the new file leaves of the 7000
+    EXPECT_EQ(os.Press(completed, options), 0u);
+    EXPECT_EQ(os.BoxTexts(),
+              std::vector<std::string>{"cannot keep the old verdata.mul as 'verdata.mul.orig'"});
+    ExpectUntouched(target, patch);
+    os.Room = 20000;
+    EXPECT_EQ(os.Press(completed, options), 0u);
+    EXPECT_TRUE(completed);
+    EXPECT_TRUE(ReadFileBytes("verdata.mul.orig") == target);
+}
+
 #ifndef _WIN32
 // What another process does to the links during a run through one (verdata.mul -> real/): a
 // link put under the temporary file's name just before the create is a stale name, removed as a
