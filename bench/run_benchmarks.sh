@@ -7,6 +7,9 @@
 #   floor:     quelvane-floor .   (both files copied in the kernel into a new file, flushed,
 #              renamed over verdata.mul, the directory flushed: bench/durable_floor.cpp)
 #   cat:       cat verdata.mul patchdata.mul > out && sync out
+#   2nd run:   quelvane again on the pair it has just patched: the file holds the result, and the
+#              run writes nothing (checked: the file's inode and times and the directory's times
+#              the same after it)
 # and prints the medians and the least values of CPU time (user + system) and wall time, the peak
 # resident memory, and the ratios to the floor and to cat (median to median, least to least),
 # under a line that names the machine (CPU, cores, kernel, file system).
@@ -45,11 +48,19 @@ printf '%-8s %-9s %10s %10s %10s %10s %10s\n' workload program cpu_s cpu_least w
 for name in "${workloads[@]}"; do
     pair="$(pair_dir "$name")"
     size=$(( $(stat -c %s "$pair/verdata.mul") + $(stat -c %s "$pair/patchdata.mul") ))
-    : > "$scratch/q.txt"; : > "$scratch/f.txt"; : > "$scratch/b.txt"
+    : > "$scratch/q.txt"; : > "$scratch/f.txt"; : > "$scratch/b.txt"; : > "$scratch/r.txt"
     for _ in $(seq "$runs"); do
         fresh_copy "$pair" "$scratch/run" && sync
         (cd "$scratch/run" && measure "$quelvane" <<<'') >> "$scratch/q.txt"
         expect_done "$name"
+        sync
+        before="$(stat -c '%i %Y %Z' "$scratch/run/verdata.mul" "$scratch/run")"
+        (cd "$scratch/run" && measure "$quelvane" <<<'') >> "$scratch/r.txt"
+        expect_done "$name"
+        [ "$(stat -c '%i %Y %Z' "$scratch/run/verdata.mul" "$scratch/run")" = "$before" ] || {
+            echo "the second run on $name wrote to the directory" >&2
+            exit 1
+        }
         fresh_copy "$pair" "$scratch/run" && sync
         (cd "$scratch/run" && measure "$floor" .) >> "$scratch/f.txt"
         fresh_copy "$pair" "$scratch/run" && sync
@@ -68,15 +79,19 @@ for name in "${workloads[@]}"; do
     read -r qcpu qcpu1 qwall qwall1 qrss <<<"$(stats "$scratch/q.txt" 2.5)"
     read -r fcpu fcpu1 fwall fwall1 frss <<<"$(stats "$scratch/f.txt" 0)"
     read -r bcpu bcpu1 bwall bwall1 brss <<<"$(stats "$scratch/b.txt" 0)"
+    read -r rcpu rcpu1 rwall rwall1 rrss <<<"$(stats "$scratch/r.txt" 2.5)"
     row() { printf '%-8s %-9s %10.4f %10.4f %10.4f %10.4f %10.1f%s\n' "$name" "$1" "$2" "$3" "$4" \
                 "$5" "$(echo "$6 / 1024" | bc -l)" "$7"; }
     row quelvane "$qcpu" "$qcpu1" "$qwall" "$qwall1" "$qrss" "   ($((size / 1000000)) MB moved in)"
     row floor "$fcpu" "$fcpu1" "$fwall" "$fwall1" "$frss" ""
     row cat "$bcpu" "$bcpu1" "$bwall" "$bwall1" "$brss" ""
+    row "2nd run" "$rcpu" "$rcpu1" "$rwall" "$rwall1" "$rrss" "   (nothing written)"
     ratio() { echo "$1 / $2" | bc -l; }
     printf '%-8s %-9s %9.2fx %9.2fx %9.2fx %9.2fx\n' "$name" "vs floor" "$(ratio "$qcpu" "$fcpu")" \
         "$(ratio "$qcpu1" "$fcpu1")" "$(ratio "$qwall" "$fwall")" "$(ratio "$qwall1" "$fwall1")"
     printf '%-8s %-9s %9.2fx %9.2fx %9.2fx %9.2fx\n' "$name" "vs cat" "$(ratio "$qcpu" "$bcpu")" \
         "$(ratio "$qcpu1" "$bcpu1")" "$(ratio "$qwall" "$bwall")" "$(ratio "$qwall1" "$bwall1")"
+    printf '%-8s %-9s %9.2fx %9.2fx %9.2fx %9.2fx\n' "$name" "2nd/1st" "$(ratio "$rcpu" "$qcpu")" \
+        "$(ratio "$rcpu1" "$qcpu1")" "$(ratio "$rwall" "$qwall")" "$(ratio "$rwall1" "$qwall1")"
 done
 rm -rf "$scratch/run"

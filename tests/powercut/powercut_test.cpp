@@ -187,6 +187,8 @@ struct Workload {
     bool KernelCopy = false, Stale = false;
     // A backup asked for, over an earlier one: as a second name, or (no links) a copy.
     bool Backup = false, Links = true;
+    // Numbered: the earlier backup is verdata.mul.~1~, never touched; this one is ~2~.
+    bool Numbered = false;
 };
 const Workload kWorkloads[] = {
     {"several 1 MiB chunks, buffered",
@@ -197,6 +199,8 @@ const Workload kWorkloads[] = {
     {"a backup as a second name", File({{1, 0, 5000, 'a'}, {1, 2, 7000, 'b'}}), false, false, true},
     {"a backup as a copy", File({{1, 0, 1300000, 'a'}, {1, 2, 7000, 'b'}}), true, false, true,
      false},
+    {"a numbered backup beside an earlier one", File({{1, 0, 5000, 'a'}, {1, 2, 7000, 'b'}}),
+     false, false, true, true, true},
 };
 
 // What the backup's name holds before a run that keeps one.
@@ -247,7 +251,8 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
         if (workload.Stale)
             WriteFileBytes("verdata.mul.new", Bytes(4000, 's'));
         if (workload.Backup)
-            WriteFileBytes("verdata.mul.orig", kEarlierBackup);
+            WriteFileBytes(workload.Numbered ? "verdata.mul.~1~" : "verdata.mul.orig",
+                           kEarlierBackup);
         const int sentinel = ::open("sentinel", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         ::syncfs(sentinel);
         mark("start");
@@ -255,7 +260,9 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
         os.KernelCopy = workload.KernelCopy;
         os.HardLinks = workload.Links;
         RunOptions options;
-        options.Backup.Control = workload.Backup ? BackupControl::Simple : BackupControl::None;
+        options.Backup.Control = !workload.Backup   ? BackupControl::None
+                                 : workload.Numbered ? BackupControl::Numbered
+                                                     : BackupControl::Simple;
         os.Meanwhile = [&, size = off_t{0}](Operation operation) mutable {
             if (eager && ::ftruncate(sentinel, ++size) == 0)
                 ::fsync(sentinel);
@@ -300,13 +307,19 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
         if (::mount(loop.c_str(), root.c_str(), system.Name, 0, system.Options) == 0) {
             found = Found(root, target, patched);
             // The old file is never without a name: the backup is it once the target is new.
-            if (workload.Backup)
+            if (workload.Backup && !workload.Numbered)
                 backup = "backup " + Found(root, target, kEarlierBackup, "verdata.mul.orig");
+            // Numbered: the earlier one as it was, and the new one the old file once it counts.
+            if (workload.Numbered &&
+                Found(root, target, kEarlierBackup, "verdata.mul.~1~").rfind("new (", 0) == 0)
+                backup = "backup " + Found(root, target, kEarlierBackup, "verdata.mul.~2~");
             ::umount2(root.c_str(), 0);
         }
         ++outcome.Prefixes;
-        const bool backupHolds = !workload.Backup || backup == "backup " + old ||
-                                 (found == old && backup.rfind("backup new (", 0) == 0);
+        const bool backupHolds =
+            !workload.Backup || backup == "backup " + old ||
+            (found == old && (workload.Numbered ? backup == "backup nothing"
+                                                : backup.rfind("backup new (", 0) == 0));
         if ((found != fresh && (mark == "returned" || found != old)) || !backupHolds)
             outcome.Failure = "prefix " + std::to_string(outcome.Prefixes) + " after '" + mark +
                               "': " + found + (workload.Backup ? "; " + backup : "");
