@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12 (idempotent; skips what is present).
+# Installs what building and testing need on Debian 12 (idempotent; skips what is present), or,
+# given package names, those alone (scripts/run.sh asks for the compiler and CMake only).
 #
 # A package index can arrive broken (a mirror caught mid-sync answers with a file of the wrong
 # size), and apt then installs nothing that needs it. So the index update is retried a few
@@ -21,14 +22,15 @@ tries=${QUELVANE_APT_TRIES:-4}
 pause=${QUELVANE_APT_PAUSE:-10}
 preferences=${QUELVANE_APT_PREFERENCES:-/etc/apt/preferences.d/quelvane-broken-index}
 
+[ $# -eq 0 ] || packages=("$@")
+[ $# -gt 0 ] || packages+=(wine32:i386)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
-dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "ok installed" || missing+=(wine32:i386)
 [ ${#missing[@]} -gt 0 ] || exit 0
 echo "install-deps: installing ${missing[*]}"
-dpkg --add-architecture i386
+[[ " ${missing[*]}" != *:i386* ]] || dpkg --add-architecture i386
 
 # apt-get update exits 0 for some failed indexes and 100 for others; its "Failed to fetch"
 # lines are what tells, in either case.

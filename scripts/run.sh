@@ -15,8 +15,7 @@ esac
 [ $# -le 1 ] || { echo "run.sh: one directory at most" >&2; usage >&2; exit 2; }
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null || ! command -v make >/dev/null; then
-    apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-        cmake make g++
+    "$root/scripts/install-deps.sh" cmake make g++
 fi
 build="$root/build/run"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUELVANE_TESTS=OFF >/dev/null

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: native, sanitizers, the Windows release and its checks,
-# the Windows tests under Wine (Debian 12's Wine 8, and Debian 13's Wine 10 in a tree of its own),
-# the end-to-end tests through the real window under Wine and Xvfb,
+# Builds everything and runs every test: native, the Debian package, sanitizers, the Windows
+# release and its checks, the Windows tests under Wine (Debian 12's Wine 8, and Debian 13's Wine 10
+# in a tree of its own), the end-to-end tests through the real window under Wine and Xvfb,
 # valgrind, fuzzing, and the tests' share of the code.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -17,6 +17,9 @@ step "native: build and test"
 cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs"
 ctest --preset native
+
+step "the Debian package: built, lintian-clean, installed, run, removed"
+tests/package_test.sh build/native/bench/quelvane-workload
 
 step "native-asan: build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset native-asan >/dev/null

@@ -113,7 +113,7 @@ int ReadKey() {
         pollfd more{STDIN_FILENO, POLLIN, 0};
         if (::poll(&more, 1, 30) > 0) {
             unsigned char rest[16];
-            (void)::read(STDIN_FILENO, rest, sizeof rest);
+            (void)!::read(STDIN_FILENO, rest, sizeof rest);
             result = 0;
         }
     }
