@@ -5,8 +5,11 @@ set -euo pipefail
 prefix="$(mktemp -d)"
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$1" --prefix "$prefix" >/dev/null
-"$prefix/bin/quelvane" --version | grep -Eqx 'quelvane [0-9]+\.[0-9]+\.[0-9]+'
+version="$("$prefix/bin/quelvane" --version)"
+grep -Eqx 'quelvane [0-9]+\.[0-9]+\.[0-9]+' <<<"$version"
 page="$prefix/share/man/man1/quelvane.1"
+head -n 1 "$page" | grep -qF "\"$version\"" ||
+    { echo "install test: the man page is not of $version: $(head -n 1 "$page")" >&2; exit 1; }
 warnings="$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)"
 [ -z "$warnings" ] || { echo "install test: the man page warns: $warnings" >&2; exit 1; }
 text="$(MANWIDTH=200 man -l "$page" 2>/dev/null)"
