@@ -3,6 +3,7 @@
 // then "37 %", "Saving..."), and "Go!" again when the window stays for another try.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -36,22 +37,30 @@ HWND GoButton = nullptr;
 // The run under way, from the press until its end reaches the window; null when none is.
 HANDLE runThread = nullptr;
 // Set by the window's thread when the session ends during a run: the run's thread stops at its
-// next report of the write's progress, a point where nothing but its own new file has been
-// made, which it removes. The flush and the rename that follow the write are never cut off.
+// next report of the write's progress (the last one comes just before the flush), a point where
+// nothing but its own new file has been made, which it removes. The flush and the rename that
+// follow the write are never cut off.
 std::atomic<bool> sessionEnding = false;
+// Set by the run's thread once its write is over, whichever way (the file is the old or the new
+// one, nothing beside it): what remains (the pause, "Done.") holds nothing up.
+std::atomic<bool> writeOver = false;
 // How long the window waits, when the session ends, for the run to finish or stop: Windows
-// itself gives a program about this long before it offers to end it.
-constexpr DWORD kSessionEndWaitMs = 5000;
+// kills a program about 5 s after a forced end of the session, so the answer comes before that.
+constexpr DWORD kSessionEndWaitMs = 4000;
+// Posted by the run's thread when its write is over: the session's end is no longer held off.
+constexpr UINT kWriteOver = WM_APP + 3;
 
 // The run's progress reporter, on the run's thread: the window's own thread changes the caption.
 // A post goes only when the percentage has changed, and not within 100 ms of the last one.
 void PostProgress(std::int64_t written, std::int64_t total) {
-    if (sessionEnding && written >= 0)
+    if (sessionEnding && written != quelvane::kProgressEnded)
         quelvane::EndWithoutBox(0);  // the target as it was, the new file gone
     static WPARAM shown = kFlushing + 1;
     static DWORD postedAt = 0;
     if (written == quelvane::kProgressEnded) {
         shown = kFlushing + 1;  // the next run starts afresh
+        writeOver = true;
+        ::PostMessageA(MainWindow, kWriteOver, 0, 0);
         return;
     }
     const WPARAM now = written == quelvane::kProgressFlushing ? kFlushing
@@ -90,6 +99,7 @@ void PressGo() {
     if (runThread != nullptr || quelvane::ErrorStopInProgress())
         return;
     ::SetWindowTextA(GoButton, kLoadingCaption);
+    writeOver = false;
     runThread = ::CreateThread(nullptr, 0, RunOnItsThread, nullptr, 0, nullptr);
     if (runThread == nullptr)
         quelvane::ErrorStop(quelvane::kErrorUnhandled, quelvane::kLocationUnhandled);
@@ -102,27 +112,38 @@ void PressGo() {
 void RunEnded(bool done) {
     ::CloseHandle(runThread);
     runThread = nullptr;
-    ::ShutdownBlockReasonDestroy(MainWindow);
+    ::ShutdownBlockReasonDestroy(MainWindow);  // again, for a run that ended before its write
     if (done)
         ::PostMessageA(MainWindow, WM_CLOSE, 0, 0);  // "Done." closes the window
     else
         ::SetWindowTextA(GoButton, "Go!");  // the window stays for another try
 }
 
-// The session ends although a run is under way (WM_ENDSESSION; the logoff was not held off, or
-// was forced): the system ends the process once the window answers. So the window waits, at
-// most kSessionEndWaitMs, for the run to finish or to stop cleanly at its next step. Messages
-// sent to the window meanwhile (a box of the run's disables it) are still answered.
+// Whether a run's write is under way: the session's end is held off while it is.
+bool Writing() {
+    return runThread != nullptr && !writeOver;
+}
+
+// The session ends although a run is under way: a forced end (WM_QUERYENDSESSION with
+// ENDSESSION_CRITICAL, which Windows follows by ending the process about 5 s later) or
+// WM_ENDSESSION, whatever it says (a FALSE one may come before the forced end too). So the
+// window asks the run to stop at its next step and waits, at most kSessionEndWaitMs, for it to
+// finish or stop cleanly, before it answers. Messages sent to the window meanwhile (a box of
+// the run's disables it) are still answered.
 void WaitForRunAtSessionEnd() {
     sessionEnding = true;
+    constexpr DWORD kLookEveryMs = 50;  // for the write's end, which the run's thread only marks
     const DWORD start = ::GetTickCount();
-    for (DWORD waited = 0; waited < kSessionEndWaitMs; waited = ::GetTickCount() - start) {
-        const DWORD woken = ::MsgWaitForMultipleObjects(1, &runThread, FALSE,
-                                                        kSessionEndWaitMs - waited, QS_SENDMESSAGE);
-        if (woken != WAIT_OBJECT_0 + 1)
-            return;  // the run's thread has ended, the time is up, or the wait failed
+    for (DWORD waited = 0; waited < kSessionEndWaitMs && !writeOver;
+         waited = ::GetTickCount() - start) {
+        const DWORD woken = ::MsgWaitForMultipleObjects(
+            1, &runThread, FALSE, std::min(kLookEveryMs, kSessionEndWaitMs - waited),
+            QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED)
+            return;  // the run's thread has ended, or the wait failed
         MSG message{};
-        ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0 + 1)
+            ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
 
@@ -144,10 +165,18 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_CLOSE:
             return runThread != nullptr ? 0 : ::DefWindowProcA(window, message, wParam, lParam);
         case WM_QUERYENDSESSION:
-            return runThread == nullptr;  // a run is not cut off halfway
+            if (!Writing())
+                return TRUE;
+            if ((lParam & ENDSESSION_CRITICAL) == 0)
+                return FALSE;  // a write is not cut off halfway: the session waits for it
+            WaitForRunAtSessionEnd();
+            return TRUE;
         case WM_ENDSESSION:
-            if (wParam != 0 && runThread != nullptr)
+            if (Writing())
                 WaitForRunAtSessionEnd();
+            return 0;
+        case kWriteOver:
+            ::ShutdownBlockReasonDestroy(MainWindow);  // the pause and "Done." hold nothing up
             return 0;
         case kRunEnded:
             RunEnded(wParam != 0);

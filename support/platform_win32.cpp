@@ -155,38 +155,92 @@ bool Unsupported(SystemError error) {
 // took; tests may leave the first ones out, as a system without them would.
 RenameWay lastRenameWay = RenameWay::None;
 int firstRenameWay = 0;
+SystemError refuseWaysWith = 0, reportDoneAs = 0;  // the tests' answers (RefuseRenameWaysWith)
+bool refuseFolders = false;
+
+// `text` in UTF-16, as the system's own calls take names; empty when it cannot be converted.
+std::wstring Wide(const std::string& text) {
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (length <= 1)
+        return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+// The current folder's `name` as a full path of the system's own namespace ("\??\C:\...",
+// "\??\UNC\server\share\..."), for a rename relative to no folder handle: no length limit
+// applies to it, and Windows and Wine read it alike.
+std::wstring FullNtPath(const std::string& name) {
+    const std::wstring relative = Wide(name);
+    const DWORD length = ::GetFullPathNameW(relative.c_str(), 0, nullptr, nullptr);
+    if (relative.empty() || length == 0)
+        return {};
+    std::wstring full(length, L'\0');
+    full.resize(::GetFullPathNameW(relative.c_str(), length, full.data(), nullptr));
+    if (full.rfind(L"\\\\?\\", 0) == 0)
+        return L"\\??\\" + full.substr(4);
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\??\\UNC\\" + full.substr(2);
+    return L"\\??\\" + full;
+}
 
 // Renames the open file `file` (opened with DELETE access) to `name` in the folder `folder`,
 // replacing whatever the name is as a name: a link included, even where Wine shows a link as the
 // file it points to. The name is given relative to the folder's handle, so that no path is
 // built (none can be too long) and the folder is the one the run holds, whatever its path does.
 SystemError RenameOpenFile(HANDLE file, HANDLE folder, const std::string& name, RenameWay way) {
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
-    if (length <= 0)
+    if (refuseWaysWith != 0 && way != RenameWay::Classic)
+        return refuseWaysWith;
+    const std::wstring target = folder != nullptr ? Wide(name) : FullNtPath(name);
+    if (target.empty())
         return LastError();
     std::vector<unsigned char> buffer(offsetof(RenameInformation, FileName) +
-                                      static_cast<std::size_t>(length) * sizeof(WCHAR));
+                                      (target.size() + 1) * sizeof(WCHAR));
     auto* info = reinterpret_cast<RenameInformation*>(buffer.data());
     info->Flags = way == RenameWay::PosixIgnoringReadOnly
                       ? kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly
                   : way == RenameWay::Posix ? kRenameReplaceIfExists | kRenamePosixSemantics
                                             : TRUE;  // ReplaceIfExists
     info->RootDirectory = folder;
-    info->FileNameLength = static_cast<ULONG>(length - 1) * sizeof(WCHAR);
-    ::MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, info->FileName, length);
-    return SetInformation(
+    info->FileNameLength = static_cast<ULONG>(target.size() * sizeof(WCHAR));
+    std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(WCHAR));
+    const SystemError error = SetInformation(
         file, info, static_cast<ULONG>(buffer.size()),
         way == RenameWay::Classic ? kFileRenameInformation : kFileRenameInformationEx);
+    return error == 0 ? reportDoneAs : error;
+}
+
+// What the name of the open file `file` now ends in, compared with `name`: whether it is `name`,
+// another name, or not known (the system would not say).
+enum class Named { Is, Other, Unknown };
+Named NameOf(HANDLE file, const std::string& name) {
+    std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(WCHAR));
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (::GetFileInformationByHandleEx(file, FileNameInfo, info,
+                                       static_cast<DWORD>(buffer.size())) == 0)
+        return Named::Unknown;
+    const std::wstring path(info->FileName, info->FileNameLength / sizeof(WCHAR));
+    const std::wstring leaf = path.substr(path.find_last_of(L"\\/") + 1);
+    const std::wstring wanted = Wide(name);
+    return ::CompareStringOrdinal(leaf.c_str(), static_cast<int>(leaf.size()), wanted.c_str(),
+                                  static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL
+               ? Named::Is
+               : Named::Other;
 }
 
 // Renames `file` over `name` in `folder` the best way the system has, always through the handle:
 // the POSIX-semantics rename (Windows 10 1607 on, NTFS), which replaces a name that others hold
-// open with delete sharing (they keep the old file), ignoring a read-only name (1809 on); where
-// the system lacks the read-only flag, without it; where it lacks the call, the classic rename,
-// which refuses a name held open and a read-only one. A refusal by a passing holder is retried
-// for about 2 s. An error that Unsupported() names means no way was left.
+// open with delete sharing (they keep the old file), ignoring a read-only name (1809 on); then
+// the same without ignoring read-only; then the classic rename, which refuses a name held open
+// and a read-only one. Each way is tried whatever refused the one before: file systems, filters
+// and older systems answer a call or flag they lack with codes of their own. A refusal by a
+// passing holder is retried for about 2 s. A refusal whose handle names `name` all the same
+// (an SMB server that renamed, and whose answer was lost) is the rename done. Returns 0, or the
+// first refusal that is about the files (else the last one).
 SystemError RenameOver(HANDLE file, HANDLE folder, const std::string& name) {
-    SystemError error = 0;
+    SystemError first = 0, error = 0;
     for (int way = firstRenameWay; way <= static_cast<int>(RenameWay::Classic); ++way) {
         const auto taken = static_cast<RenameWay>(way);
         error = Retried(
@@ -196,30 +250,35 @@ SystemError RenameOver(HANDLE file, HANDLE folder, const std::string& name) {
                 return refused == 0;
             },
             Passing);
-        if (error == 0)
+        if (error == 0 || NameOf(file, name) == Named::Is) {
             lastRenameWay = taken;
-        if (!Unsupported(error))
-            return error;
+            return 0;
+        }
+        if (first == 0 && !Unsupported(error))
+            first = error;
     }
-    return error;
+    return first != 0 ? first : error;
 }
 
 // Marks the open file `file` (opened with DELETE access) for deletion through its handle: with
 // POSIX semantics where the system has them (Windows 10 1709 on, NTFS), so that its name goes at
-// once even while a scanner or an indexer holds it with delete sharing; else the classic way,
-// where the name goes when the last handle to it closes.
+// once even while a scanner or an indexer holds it with delete sharing; else, on any refusal,
+// the classic way, where the name goes when the last handle to it closes.
 SystemError MarkForDeletion(HANDLE file) {
     ULONG flags = kDispositionDelete | kDispositionPosixSemantics;
     const SystemError error =
         SetInformation(file, &flags, sizeof flags, kFileDispositionInformationEx);
-    if (error == 0 || !Unsupported(error))
-        return error;
+    if (error == 0)
+        return 0;
     BOOLEAN remove = TRUE;
-    return SetInformation(file, &remove, sizeof remove, kFileDispositionInformation);
+    const SystemError classic =
+        SetInformation(file, &remove, sizeof remove, kFileDispositionInformation);
+    return classic == 0 ? 0 : !Unsupported(error) ? error : classic;
 }
 
 // The folder of a run for a rename relative to it: the one the run holds, or for none the
-// current directory, opened here (Close() then closes it).
+// current directory, opened here. Where no handle to it can be had, none: a rename then names
+// the full path (FullNtPath), never the invalid handle, which stands for the process itself.
 class Folder {
   public:
     explicit Folder(DirectoryHandle held)
@@ -231,12 +290,19 @@ class Folder {
     }
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
-    HANDLE Handle() const { return handle_; }
+    // Never INVALID_HANDLE_VALUE, which is the current process's own pseudo-handle.
+    HANDLE Handle() const { return handle_ != INVALID_HANDLE_VALUE ? handle_ : nullptr; }
 
     // A folder handle that a rename can name things relative to, and that never stands in the
-    // way of anything done to the folder meanwhile.
+    // way of anything done to the folder meanwhile. Traverse is the right to reach what is in a
+    // folder by name, which is all a relative rename asks of it: a drop folder that lets files
+    // be added but not listed still gives it.
     static HANDLE OpenFolder(const char* path) {
-        return ::CreateFileA(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+        if (refuseFolders) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        return ::CreateFileA(path, FILE_TRAVERSE | SYNCHRONIZE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     }
@@ -569,7 +635,7 @@ class Win32Platform final : public Platform {
     // follows writes that log out up to it, as MOVEFILE_WRITE_THROUGH would. Refused, the new
     // file is marked for deletion through the same handle before it is closed: no name is ever
     // reached again once the handle has gone.
-    SystemError Replace(DirectoryHandle directory, FileHandle file, std::string_view,
+    SystemError Replace(DirectoryHandle directory, FileHandle file, std::string_view temporary,
                         std::string_view target, ReplaceStage* stage) override {
         *stage = ReplaceStage::NotReplaced;
         const Folder folder(directory);
@@ -583,7 +649,12 @@ class Win32Platform final : public Platform {
                                    : ReplaceStage::Done;
             return flushed != 0 ? flushed : closed;
         }
-        (void)MarkForDeletion(Win(file));
+        // Refused: only a handle that still names the new file's own name is marked; one that
+        // names the target already was renamed after all, and one whose name cannot be read is
+        // left (a stale verdata.mul.new, which the next run removes and names) rather than
+        // risk deleting what the target's name now stands for.
+        if (NameOf(Win(file), std::string(temporary)) == Named::Is)
+            (void)MarkForDeletion(Win(file));
         ::CloseHandle(Win(file));
         return error;
     }
@@ -689,6 +760,15 @@ RenameWay LastRenameWay() {
 }
 void StartRenamesAt(RenameWay way) {
     firstRenameWay = static_cast<int>(way);
+}
+void RefuseRenameWaysWith(std::uint32_t code) {
+    refuseWaysWith = code;
+}
+void ReportDoneRenamesAs(std::uint32_t code) {
+    reportDoneAs = code;
+}
+void RefuseFolderHandles(bool refuse) {
+    refuseFolders = refuse;
 }
 
 }  // namespace quelvane

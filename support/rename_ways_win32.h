@@ -2,6 +2,8 @@
 // took: for the tests, which run under systems that have some of them and not others.
 #pragma once
 
+#include <cstdint>
+
 namespace quelvane {
 
 enum class RenameWay : int {
@@ -14,5 +16,11 @@ enum class RenameWay : int {
 RenameWay LastRenameWay();
 // Leaves out the ways before `way`, as a system without them would refuse them.
 void StartRenamesAt(RenameWay way);
+// For the tests, as file systems and servers answer: every way before the classic one refused
+// with `code` (0: none); a rename that took place reported as refused with `code` (0: as it
+// went), as an SMB server whose answer was lost; no handle to be had on a run's folder.
+void RefuseRenameWaysWith(std::uint32_t code);
+void ReportDoneRenamesAs(std::uint32_t code);
+void RefuseFolderHandles(bool refuse);
 
 }  // namespace quelvane

@@ -556,6 +556,30 @@ TEST_F(Run, WindowsRenamesThroughTheHandleTheBestWayItHas) {
         EXPECT_EQ(directory.Names(), kTwoFiles);
     }
     StartRenamesAt(RenameWay::PosixIgnoringReadOnly);
+    // Whatever code refuses the better ways (file systems, filters and older systems each have
+    // their own), the classic one is tried; a rename whose answer is lost but which took place
+    // is the run done, never its new file deleted; a folder that gives no handle still renames.
+    for (const std::uint32_t code : {87u, 50u, 1u, 120u, 5u, 17u, 6u}) {
+        SCOPED_TRACE("the better ways refused with " + std::to_string(code));
+        RefuseRenameWaysWith(code);
+        EXPECT_EQ(Press(target, patch), 0u);
+        EXPECT_TRUE(completed);
+        EXPECT_EQ(LastRenameWay(), RenameWay::Classic);
+        EXPECT_EQ(Render(ReadFileBytes("verdata.mul")), patched);
+        EXPECT_EQ(directory.Names(), kTwoFiles);
+    }
+    RefuseRenameWaysWith(0);
+    for (const bool lostReply : {true, false}) {
+        SCOPED_TRACE(lostReply ? "the rename's answer lost" : "no handle on the folder");
+        ReportDoneRenamesAs(lostReply ? 59u : 0u);  // ERROR_UNEXP_NET_ERR
+        RefuseFolderHandles(!lostReply);
+        EXPECT_EQ(Press(target, patch), 0u);
+        EXPECT_TRUE(completed) << (os.Boxes.empty() ? "" : os.BoxTexts().back());
+        EXPECT_EQ(Render(ReadFileBytes("verdata.mul")), patched);
+        EXPECT_EQ(directory.Names(), kTwoFiles);
+    }
+    ReportDoneRenamesAs(0);
+    RefuseFolderHandles(false);
     HANDLE holder = INVALID_HANDLE_VALUE;
     os.Meanwhile = [&](Operation operation) {
         if (operation == "replace")
