@@ -533,36 +533,57 @@ TEST_F(EndToEnd, TheButtonSaysHowFarARunHasCome) {
     EXPECT_TRUE(WaitFor([&] { return TextOf(program.Button()) == "Go!"; }, 5000));
 }
 
-// The session ends during a long write (WM_ENDSESSION, as the system sends it when a logoff goes
-// ahead anyway): the window answers within about 5 s, the run having finished or stopped at its
-// next step with its new file removed; the system then ends the process (here by force), and
-// the target is the old file or the new one, with nothing left beside it.
+// The session ends during a long write, in each way the system ends it: a query held off by the
+// run and then WM_ENDSESSION(FALSE); a forced end (the query with ENDSESSION_CRITICAL, answered,
+// then WM_ENDSESSION with that answer); WM_ENDSESSION(TRUE) alone, after a logoff that went
+// ahead. The window answers within about 5 s, the run having finished or stopped at its next
+// step with its new file removed (a stop ends the process); the system then ends the process at
+// once (here by force), and the target is the old file or the new one, with nothing beside it.
 TEST_F(EndToEnd, TheSessionsEndLeavesTheOldFileOrTheNewAndNothingElse) {
     constexpr std::int32_t kLength = 256 << 20;
-    WriteFileBytes("verdata.mul", FileBuilder().Entry({1, 1, 24, kLength, 0}).Build());
-    std::filesystem::resize_file("verdata.mul", 24 + kLength);
-    WriteFileBytes("patchdata.mul", File({{1, 2, 1, 'P'}}));
-    Program program;
-    ASSERT_TRUE(program.Started());
-    program.Click();
-    ASSERT_TRUE(WaitFor([&] {
-        const std::string caption = TextOf(program.Button());
-        return caption.size() > 2 && caption.substr(caption.size() - 2) == " %";
-    })) << "the write did not begin";
-    const DWORD start = ::GetTickCount();
-    DWORD_PTR answer = 0;
-    ::SendMessageTimeoutA(program.Window(), WM_ENDSESSION, TRUE,
-                          static_cast<LPARAM>(static_cast<LONG>(ENDSESSION_LOGOFF)), SMTO_NORMAL,
-                          15000, &answer);
-    const DWORD took = ::GetTickCount() - start;
-    EXPECT_LT(took, 6000u) << "the window kept the session's end waiting";
-    ::TerminateProcess(program.Process(), 1);
-    ::WaitForSingleObject(program.Process(), kTimeoutMs);
-    const auto size = std::filesystem::file_size("verdata.mul");
-    std::printf("[ session end ] answered after %lu ms; the target is the %s file\n",
-                static_cast<unsigned long>(took), size == 24u + kLength ? "old" : "new");
-    EXPECT_TRUE(size == 24u + kLength || size == 45u + kLength) << size;
-    EXPECT_EQ(directory.Names(), (std::vector<std::string>{"patchdata.mul", "verdata.mul"}));
+    const auto critical = static_cast<LPARAM>(static_cast<LONG>(ENDSESSION_CRITICAL));
+    const auto logoff = static_cast<LPARAM>(static_cast<LONG>(ENDSESSION_LOGOFF));
+    struct Case {
+        const char* Name;
+        bool Query;
+        LPARAM How;
+        DWORD_PTR Answer;  // to the query, when there is one: what WM_ENDSESSION carries
+    };
+    for (const Case& c : {Case{"held off, then WM_ENDSESSION(FALSE)", true, 0, 0},
+                          Case{"forced: the critical query, then its answer", true, critical, 1},
+                          Case{"WM_ENDSESSION(TRUE) alone", false, logoff, 1}}) {
+        SCOPED_TRACE(c.Name);
+        WriteFileBytes("verdata.mul", FileBuilder().Entry({1, 1, 24, kLength, 0}).Build());
+        std::filesystem::resize_file("verdata.mul", 24 + kLength);
+        WriteFileBytes("patchdata.mul", File({{1, 2, 1, 'P'}}));
+        Program program;
+        ASSERT_TRUE(program.Started());
+        program.Click();
+        ASSERT_TRUE(WaitFor([&] {
+            const std::string caption = TextOf(program.Button());
+            return caption.size() > 2 && caption.substr(caption.size() - 2) == " %";
+        })) << "the write did not begin";
+        const DWORD start = ::GetTickCount();
+        DWORD_PTR answer = 99;
+        if (c.Query) {
+            ::SendMessageTimeoutA(program.Window(), WM_QUERYENDSESSION, 0, c.How, SMTO_NORMAL,
+                                  15000, &answer);
+            // A forced end stops the run, which ends the process: no answer need come.
+            EXPECT_TRUE(c.How == critical || answer == c.Answer) << "the query's answer";
+        }
+        ::SendMessageTimeoutA(program.Window(), WM_ENDSESSION, c.Answer, c.How, SMTO_NORMAL, 15000,
+                              &answer);
+        const DWORD took = ::GetTickCount() - start;
+        EXPECT_LT(took, 6000u) << "the window kept the session's end waiting";
+        ::TerminateProcess(program.Process(), 1);
+        ::WaitForSingleObject(program.Process(), kTimeoutMs);
+        const auto size = std::filesystem::file_size("verdata.mul");
+        std::printf("[ session end ] %s: answered after %lu ms; the target is the %s file\n",
+                    c.Name, static_cast<unsigned long>(took),
+                    size == 24u + kLength ? "old" : "new");
+        EXPECT_TRUE(size == 24u + kLength || size == 45u + kLength) << size;
+        EXPECT_EQ(directory.Names(), (std::vector<std::string>{"patchdata.mul", "verdata.mul"}));
+    }
 }
 
 // Two windows on one folder: the second's press during the first's run (held at its open by a
