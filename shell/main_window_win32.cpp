@@ -147,6 +147,47 @@ void WaitForRunAtSessionEnd() {
     }
 }
 
+// The window's sizes at 96 DPI; they are scaled to the DPI the window is shown at.
+constexpr int kWindowWidth = 150, kWindowHeight = 80;
+constexpr UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED, which Windows 8.1's headers bring
+constexpr int kButtonLeft = 10, kButtonTop = 5, kButtonWidth = 125, kButtonHeight = 40;
+HFONT buttonFont = nullptr;
+
+// The DPI of `window`'s monitor (GetDpiForWindow, Windows 10 1607 on), else the system's.
+UINT DpiOf(HWND window) {
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto forWindow = reinterpret_cast<DpiForWindow>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(::GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (forWindow != nullptr && window != nullptr) {
+        if (const UINT dpi = forWindow(window); dpi != 0)
+            return dpi;
+    }
+    const HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+int Scaled(int size, UINT dpi) {
+    return ::MulDiv(size, static_cast<int>(dpi), 96);
+}
+
+// Lays the button out at `dpi`, with a font of its size: a system that stretches nothing
+// (the manifest asks for that) leaves the window's content to the program.
+void LayOutButton(UINT dpi) {
+    const HFONT font =
+        ::CreateFontA(-Scaled(9, dpi) * 96 / 72, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                      DEFAULT_PITCH | FF_DONTCARE, "MS Shell Dlg 2");
+    ::SetWindowPos(GoButton, nullptr, Scaled(kButtonLeft, dpi), Scaled(kButtonTop, dpi),
+                   Scaled(kButtonWidth, dpi), Scaled(kButtonHeight, dpi),
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SendMessageA(GoButton, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (buttonFont != nullptr)
+        ::DeleteObject(buttonFont);
+    buttonFont = font;
+}
+
 // While a run is under way, input starts nothing and closes nothing: a second press, Escape,
 // Alt+F4, the close box and the system menu's Close are all let go, so none of it is left to
 // reach the box that ends the run, and the run is never cut off halfway.
@@ -175,6 +216,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             if (Writing())
                 WaitForRunAtSessionEnd();
             return 0;
+        case kDpiChanged: {  // moved to a monitor of another DPI: the size it suggests
+            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+            ::SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                           suggested->right - suggested->left, suggested->bottom - suggested->top,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
+            LayOutButton(HIWORD(wParam));
+            return 0;
+        }
         case kWriteOver:
             ::ShutdownBlockReasonDestroy(MainWindow);  // the pause and "Done." hold nothing up
             return 0;
@@ -201,8 +250,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     ::RegisterClassA(&windowClass);
 
     MainWindow = ::CreateWindowExA(kMainWindowExStyle, kClassName, kClassName, kMainWindowStyle,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, 150, 80, ::GetActiveWindow(),
-                                   nullptr, instance, nullptr);
+                                   CW_USEDEFAULT, CW_USEDEFAULT, kWindowWidth, kWindowHeight,
+                                   ::GetActiveWindow(), nullptr, instance, nullptr);
     if (MainWindow == nullptr) {
         ::MessageBoxA(MainWindow, "Error!", kClassName, MB_ICONERROR);
         ::ExitProcess(1);  // without the window the loop would wait for messages that never come
@@ -210,8 +259,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     quelvane::SetBoxOwner(MainWindow);
     ::ShowWindow(MainWindow, SW_SHOWDEFAULT);
     ::UpdateWindow(MainWindow);
-    GoButton = ::CreateWindowExA(0, "button", "Go!", kButtonStyle, 10, 5, 125, 40, MainWindow,
-                                 nullptr, instance, nullptr);
+    GoButton =
+        ::CreateWindowExA(0, "button", "Go!", kButtonStyle, kButtonLeft, kButtonTop, kButtonWidth,
+                          kButtonHeight, MainWindow, nullptr, instance, nullptr);
+    if (const UINT dpi = DpiOf(MainWindow); dpi != 96) {
+        ::SetWindowPos(MainWindow, nullptr, 0, 0, Scaled(kWindowWidth, dpi),
+                       Scaled(kWindowHeight, dpi), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    LayOutButton(DpiOf(MainWindow));
 
     MSG message{};
     while (::GetMessageA(&message, nullptr, 0, 0) > 0) {

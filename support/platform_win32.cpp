@@ -679,10 +679,10 @@ class Win32Platform final : public Platform {
     // handle, which replaces whatever the name was, a link included, as a name; closing it then
     // deletes it. The system closes the handle however the process ends, so nothing of it can
     // stay behind to stop a later run. The run's lock keeps other runs out of the folder, so its
-    // name needs no more than a mark or two beyond the stale name's: whatever fits the folder's
-    // path for verdata.mul.new fits for it. A read-only name is replaced by the rename that
-    // ignores it; where the system lacks that, its read-only mark is cleared first, through a
-    // handle on the name itself (a link is opened as the link, never followed).
+    // name needs no more than a mark or two in place of the stale name's last characters:
+    // whatever fits the folder's path for verdata.mul.new fits for it. A read-only name is replaced
+    // by the rename that ignores it; where the system lacks that, its read-only mark is cleared
+    // first, through a handle on the name itself (a link is opened as the link, never followed).
     SystemError RemoveStale(DirectoryHandle directory, std::string_view name) override {
         const std::string path(name);
         // Under Wine a dangling link shows as nothing: the cover goes over it all the same.
@@ -694,9 +694,15 @@ class Win32Platform final : public Platform {
             return kTemporaryIsDirectory;
         HANDLE cover = INVALID_HANDLE_VALUE;
         SystemError error = 0;
+        // The cover's name is as long as the stale one's (its last characters a '~' and a mark),
+        // so that a folder deep enough for the run's own names is deep enough for it too.
         static constexpr char kMarks[] = "~0123456789";
         for (const char mark : std::string_view(kMarks)) {
-            const std::string coverName = path + (mark == '~' ? "~" : std::string{'~', mark});
+            std::string coverName = path;
+            if (mark == '~')
+                coverName.back() = '~';
+            else if (coverName.size() >= 2)
+                coverName.replace(coverName.size() - 2, 2, std::string{'~', mark});
             error = 0;
             cover = RetriedCreate(
                 coverName, GENERIC_WRITE | DELETE,

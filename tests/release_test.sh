@@ -22,8 +22,10 @@ sha256sum --quiet -c "$zip.sha256" || fail "the SHA-256 file does not match"
 
 exe="${zip%.zip}/quelvane.exe"
 headers="$(i686-w64-mingw32-objdump -p "$exe")"
+major="$(sed -n 's/^project(Quelvane VERSION \([0-9]*\)\..*/\1/p' "$root/CMakeLists.txt")"
 for field in "file format pei-i386" "Subsystem.*(Windows GUI)" "MajorSubsystemVersion.6" \
-    "MinorSubsystemVersion.0" "MajorOSystemVersion.6" "MajorImageVersion.1" "Time/Date.*1970"; do
+    "MinorSubsystemVersion.0" "MajorOSystemVersion.6" "MajorImageVersion.$major" \
+    "Time/Date.*1970"; do
     grep -Eq "$field" <<<"$headers" || fail "the exe's headers lack $field"
 done
 ! i686-w64-mingw32-objdump -h "$exe" | grep -q '\.debug' || fail "the exe has debug sections"
@@ -32,7 +34,8 @@ for dll in $(awk '/DLL Name:/ {print $3}' <<<"$headers"); do
         *) fail "the exe imports $dll, which is not a system DLL" ;;
     esac
 done
-for text in 'level="asInvoker"' '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a' 'e2011457-1546-43c5-a5fe'; do
+for text in 'level="asInvoker"' '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a' 'e2011457-1546-43c5-a5fe' \
+    'PerMonitorV2' '<longPathAware' 'Microsoft.Windows.Common-Controls'; do
     grep -aqF "$text" "$exe" || fail "the manifest lacks $text"
 done
 for value in MAINICON CompanyName InternalName LegalCopyright ProductName OriginalFilename; do
