@@ -24,6 +24,8 @@ preferences=${QUELVANE_APT_PREFERENCES:-/etc/apt/preferences.d/quelvane-broken-i
 
 [ $# -eq 0 ] || packages=("$@")
 [ $# -gt 0 ] || packages+=(wine32:i386)
+# Node and npm run the workflow's linter; a Node installed by other means serves as well.
+[ $# -gt 0 ] || command -v npm >/dev/null || packages+=(nodejs npm)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

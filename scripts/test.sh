@@ -62,6 +62,9 @@ if command -v clang++ >/dev/null; then
     cmake --build --preset fuzz -j"$jobs"
     scripts/fuzz.sh "${QUELVANE_FUZZ_SECONDS:-60}"
 fi
+step "the workflow for real Windows and a fresh Debian, linted with actionlint (it has not run yet)"
+scripts/lint-workflows.sh
+
 step "the tests' share of the code"
 scripts/test-share.sh
 
