@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/file_identity.h"
 #include "support/platform.h"
 #include "support/rename_ways_win32.h"
 
@@ -344,6 +345,34 @@ std::vector<unsigned char> OwnAccessControl(HANDLE model) {
     return copy;
 }
 
+// What tells one file or folder from every other: FILE_ID_INFO where the volume gives one
+// (Windows 8 and Server 2012 on: a 64-bit volume serial and a 128-bit file id, unique on ReFS
+// too), else the volume serial and the 64-bit file index, else (both 0, as some NAS servers
+// answer) its full path.
+FileIdentity IdentityOf(HANDLE file) {
+    FileIdentity identity;
+    struct {
+        ULONGLONG VolumeSerialNumber;
+        unsigned char FileId[16];
+    } id{};
+    constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+    if (::GetFileInformationByHandleEx(file, kFileIdInfo, &id, sizeof id) != 0) {
+        identity.Volume = id.VolumeSerialNumber;
+        std::memcpy(identity.Id, id.FileId, sizeof id.FileId);
+    }
+    BY_HANDLE_FILE_INFORMATION about{};
+    if (::GetFileInformationByHandle(file, &about) != 0) {
+        identity.OldVolume = about.dwVolumeSerialNumber;
+        identity.Index =
+            (static_cast<std::uint64_t>(about.nFileIndexHigh) << 32) | about.nFileIndexLow;
+    }
+    char path[32768];
+    const DWORD length = ::GetFinalPathNameByHandleA(file, path, sizeof path, 0);
+    if (length > 0 && length < sizeof path)
+        identity.Path.assign(path, length);
+    return identity;
+}
+
 class Win32Platform final : public Platform {
   public:
     // A symbolic link as the target is replaced as a name, as Windows' own tools replace it:
@@ -363,32 +392,27 @@ class Win32Platform final : public Platform {
             ::CloseHandle(reinterpret_cast<HANDLE>(directory));
     }
 
-    // A named mutex of the folder's identity (its volume's serial number and its file index), so
-    // that every spelling of the folder's path meets the same one; it is taken without waiting,
-    // by the run's thread, and Windows releases it when that thread or the process ends, however.
-    // In the Global namespace, so that runs of other users' sessions meet it too; one made by
-    // another user that this one may not open is a run in progress as well. Windows has no
-    // shared run (no dry run), so `exclusive` changes nothing here.
+    // A named mutex of the folder's identity (see LockName), so that every spelling of the
+    // folder's path meets the same one; it is taken without waiting, by the run's thread, and
+    // Windows releases it when that thread or the process ends, however. Its name is the
+    // session's own (Local\): a user of another session cannot make or hold it to refuse this
+    // one's runs, and runs of two sessions on one folder are kept apart by the target's own
+    // sharing (opened for writing, others may only read it: the second is "Error opening"). A
+    // name of this session that this user may not open is said as what it is (access denied),
+    // not as a run. Windows has no shared run (no dry run), so `exclusive` changes nothing here.
     SystemError Lock(const FinalPlace&, bool, LockHandle* lock) override {
         const HANDLE folder = ::CreateFileA(
             ".", FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (folder == INVALID_HANDLE_VALUE)
             return LastError();
-        BY_HANDLE_FILE_INFORMATION about{};
-        const bool known = ::GetFileInformationByHandle(folder, &about) != 0;
-        const SystemError error = LastError();
+        const std::string name = LockName(IdentityOf(folder));
         ::CloseHandle(folder);
-        if (!known)
-            return error;
-        char name[80];
-        std::snprintf(name, sizeof name, "Global\\Quelvane-%08lX-%08lX%08lX",
-                      static_cast<unsigned long>(about.dwVolumeSerialNumber),
-                      static_cast<unsigned long>(about.nFileIndexHigh),
-                      static_cast<unsigned long>(about.nFileIndexLow));
-        const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
+        if (name.empty())
+            return ERROR_INVALID_DATA;
+        const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
         if (mutex == nullptr)
-            return ::GetLastError() == ERROR_ACCESS_DENIED ? kRunInProgress : LastError();
+            return LastError();
         const DWORD taken = ::WaitForSingleObject(mutex, 0);
         if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) {  // abandoned: its run died
             const SystemError refused = taken == WAIT_FAILED ? LastError() : kRunInProgress;
@@ -586,8 +610,12 @@ class Win32Platform final : public Platform {
         BY_HANDLE_FILE_INFORMATION about{};
         if (::GetFileInformationByHandle(Win(model), &about) == 0)
             return 0;
+        // "Always keep on this device" and "Free up space" (OneDrive's pinned and unpinned)
+        // are the user's choices too.
+        constexpr DWORD kPinned = 0x00080000, kUnpinned = 0x00100000;
         constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+                                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                                kPinned | kUnpinned;
         FILE_BASIC_INFO basic{};  // times of 0 stay as they are
         basic.CreationTime.LowPart = about.ftCreationTime.dwLowDateTime;
         basic.CreationTime.HighPart = static_cast<LONG>(about.ftCreationTime.dwHighDateTime);
@@ -625,9 +653,19 @@ class Win32Platform final : public Platform {
         return kLinkUnsupported;
     }
 
-    // Windows replaces the name itself, never through a link, and holds no directory open: the
-    // name is the one the target was opened by.
-    SystemError StillNames(DirectoryHandle, std::string_view, FileHandle) override { return 0; }
+    // The name, followed as the load followed it (a link to the loaded file is that file), must
+    // still lead to the file that was loaded: a link or a file swapped in during the run is
+    // left alone, and the run refused (Windows then replaces the name itself, a link as a name).
+    SystemError StillNames(DirectoryHandle, std::string_view name, FileHandle file) override {
+        const HANDLE named = ::CreateFileA(std::string(name).c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr);
+        if (named == INVALID_HANDLE_VALUE)
+            return LastError();
+        const bool same = SameFile(IdentityOf(named), IdentityOf(Win(file)));
+        ::CloseHandle(named);
+        return same ? 0 : kNameMoved;
+    }
 
     // Through the new file's own handle, always (see RenameOver): with POSIX semantics where the
     // system has them, a holder of the target that shares delete keeps the old file and no

@@ -16,6 +16,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "support/file_identity.h"
 #include "support/rename_ways_win32.h"
 #else
 #include <fcntl.h>
@@ -630,6 +631,59 @@ TEST_F(Run, AtATerminalALongFlushShowsItsLine) {
     EXPECT_NE(line, std::string::npos) << shown;
     EXPECT_NE(shown.find("\033[K", line), std::string::npos) << "not erased: " << shown;
     EXPECT_TRUE(completed);
+}
+#endif
+
+#ifdef _WIN32
+// The lock's name tells apart what the old key (volume serial and 64-bit index) mixed up: two
+// folders of a ReFS volume, or of a cloned one; where a NAS answers 0 for both, the path does.
+TEST(LockName, IsUniqueWhereTheFileIndexIsNot) {
+    FileIdentity one, other;
+    one.OldVolume = other.OldVolume = 0x1234;
+    one.Index = other.Index = 42;
+    one.Volume = other.Volume = 0x1234;
+    one.Id[15] = 1;
+    other.Id[15] = 2;
+    EXPECT_NE(LockName(one), LockName(other));
+    EXPECT_FALSE(SameFile(one, other));
+    FileIdentity indexOnly = one, nas = one;
+    std::fill(std::begin(indexOnly.Id), std::end(indexOnly.Id), 0);
+    EXPECT_EQ(LockName(indexOnly), "Local\\Quelvane-index-00001234-000000000000002A");
+    nas = FileIdentity{};
+    nas.Path = "\\\\?\\UNC\\nas\\share\\Data";
+    FileIdentity sameOtherCase = nas, elsewhere = nas;
+    sameOtherCase.Path = "\\\\?\\UNC\\NAS\\share\\data";
+    elsewhere.Path += "2";
+    EXPECT_EQ(LockName(nas), LockName(sameOtherCase));
+    EXPECT_NE(LockName(nas), LockName(elsewhere));
+    EXPECT_TRUE(SameFile(nas, sameOtherCase));
+    EXPECT_EQ(LockName(FileIdentity{}), "");
+    EXPECT_EQ(LockName(one).rfind("Local\\", 0), 0u) << "another session's user could hold it";
+}
+
+// A link named verdata.mul swapped for one to another file during the run: that file is left
+// alone and the run refused, the loaded file as it was.
+TEST_F(Run, WindowsALinkSwappedDuringTheRunIsRefused) {
+    const Bytes target = File({{1, 1, 4, 'a'}}), patch = File({{1, 2, 3, 'b'}});
+    WriteFileBytes("real", target);
+    WriteFileBytes("other", Bytes(7, 'o'));
+    WriteFileBytes("patchdata.mul", patch);
+    if (::CreateSymbolicLinkA("verdata.mul", "real", 0) == 0 ||
+        ReadFileBytes("verdata.mul") != target)
+        GTEST_SKIP() << "no symbolic links here (" << ::GetLastError() << ")";
+    os.Meanwhile = [](Operation operation) {
+        if (operation == "verify") {
+            ::DeleteFileA("verdata.mul");
+            ::CreateSymbolicLinkA("verdata.mul", "other", 0);
+        }
+    };
+    os.Press(completed);
+    os.Meanwhile = [](Operation) {};
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(os.BoxTexts(), std::vector<std::string>{"Error writing Verdata.mul"});
+    EXPECT_TRUE(ReadFileBytes("other") == Bytes(7, 'o'));
+    EXPECT_TRUE(ReadFileBytes("real") == target);
+    ::DeleteFileA("verdata.mul");
 }
 #endif
 
