@@ -1,7 +1,8 @@
-// The platform seam on Windows (kernel32 and user32): the product's own build.
+// The platform seam on Windows (kernel32 and user32): the product's own build. The files are
+// here; renaming and deleting through a handle, the run's lock, the access-control list and the
+// retries of passing refusals have files of their own (win32_*.h).
 #include <windows.h>
-// aclapi.h and winioctl.h need windows.h first.
-#include <aclapi.h>
+// winioctl.h needs windows.h first.
 #include <winioctl.h>
 
 #include <algorithm>
@@ -15,15 +16,16 @@
 #include "support/file_identity.h"
 #include "support/platform.h"
 #include "support/rename_ways_win32.h"
+#include "support/win32_access_control.h"
+#include "support/win32_by_handle.h"
+#include "support/win32_retry.h"
+#include "support/win32_run_lock.h"
 
 namespace quelvane {
 namespace {
 
 HANDLE Win(FileHandle file) {
     return reinterpret_cast<HANDLE>(file);
-}
-SystemError LastError() {
-    return static_cast<SystemError>(::GetLastError());
 }
 
 FileHandle Refused(SystemError reason, SystemError* error) {
@@ -38,339 +40,6 @@ FileHandle Opened(HANDLE handle, SystemError* error) {
     if (error != nullptr)
         *error = LastError();
     return kNoFile;
-}
-
-// Whether a refusal may come from a passing holder: a virus scanner or an indexer holding a fresh
-// file for a moment, or a name whose delete is still under way.
-bool Passing(SystemError error) {
-    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-           error == ERROR_LOCK_VIOLATION;
-}
-
-// Runs `attempt` (true on success) until it succeeds, or fails for a reason other than
-// `retryOn`, or about 2 s have gone by. Returns the last error, 0 on success.
-template <typename Attempt, typename RetryOn>
-SystemError Retried(Attempt attempt, RetryOn retryOn) {
-    constexpr DWORD kRetryForMs = 2000, kStepMs = 50;
-    const DWORD start = ::GetTickCount();
-    for (;;) {
-        if (attempt())
-            return 0;
-        const SystemError error = LastError();
-        if (!retryOn(error) || ::GetTickCount() - start >= kRetryForMs)
-            return error;
-        ::Sleep(kStepMs);
-    }
-}
-
-// CreateFileA, retried while refused as `retryOn` says.
-template <typename RetryOn>
-HANDLE RetriedCreate(const std::string& name, DWORD access, DWORD share, DWORD disposition,
-                     DWORD flags, RetryOn retryOn, SystemError* error) {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    const SystemError failed = Retried(
-        [&] {
-            handle =
-                ::CreateFileA(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
-            return handle != INVALID_HANDLE_VALUE;
-        },
-        retryOn);
-    if (failed != 0 && error != nullptr)
-        *error = failed;
-    ::SetLastError(failed);
-    return handle;
-}
-
-bool Sharing(SystemError error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-}
-
-// ntdll's NtSetInformationFile (documented in the Windows Driver Kit; ntdll is in every process):
-// the one call that renames and deletes through a handle with every option the file system has.
-// kernel32's SetFileInformationByHandle passes the newer options on only from Windows 10 1709,
-// and Wine's not at all. Looked up once; an ntdll without it (none is known) renames nothing.
-using NtStatus = LONG;
-struct IoStatus {
-    union {
-        NtStatus Status;
-        void* Pointer;
-    };
-    ULONG_PTR Information;
-};
-using SetInformationCall = NtStatus(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, ULONG);
-using StatusToErrorCall = ULONG(WINAPI*)(NtStatus);
-struct NtCalls {
-    SetInformationCall SetInformation = nullptr;
-    StatusToErrorCall ToError = nullptr;
-};
-const NtCalls& Nt() {
-    static const NtCalls calls = [] {
-        NtCalls found;
-        const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-        const auto look = [&](const char* name) {
-            return reinterpret_cast<void (*)()>(::GetProcAddress(ntdll, name));
-        };
-        found.SetInformation = reinterpret_cast<SetInformationCall>(look("NtSetInformationFile"));
-        found.ToError = reinterpret_cast<StatusToErrorCall>(look("RtlNtStatusToDosError"));
-        return found;
-    }();
-    return calls;
-}
-
-// NtSetInformationFile through `file`: 0, or the Windows error its status stands for.
-SystemError SetInformation(HANDLE file, void* information, ULONG size, ULONG informationClass) {
-    const NtCalls& nt = Nt();
-    if (nt.SetInformation == nullptr || nt.ToError == nullptr)
-        return ERROR_CALL_NOT_IMPLEMENTED;
-    IoStatus status{};
-    const NtStatus result = nt.SetInformation(file, &status, information, size, informationClass);
-    return result >= 0 ? 0 : static_cast<SystemError>(nt.ToError(result));
-}
-
-// The information classes and flags (ntifs.h), which the headers for applications lack.
-constexpr ULONG kFileRenameInformation = 10, kFileDispositionInformation = 13,
-                kFileDispositionInformationEx = 64, kFileRenameInformationEx = 65;
-constexpr ULONG kRenameReplaceIfExists = 0x1, kRenamePosixSemantics = 0x2,
-                kRenameIgnoreReadOnly = 0x40;
-constexpr ULONG kDispositionDelete = 0x1, kDispositionPosixSemantics = 0x2;
-
-// FILE_RENAME_INFORMATION as the process itself lays it out: a 32-bit process passes 4-byte
-// handles and the system's 32-bit layer (WOW64) widens the structure for the kernel, as it does
-// for every information class that carries a handle. The first member is the classic call's
-// BOOLEAN ReplaceIfExists (then 3 bytes of padding) or the Ex call's ULONG Flags.
-struct RenameInformation {
-    ULONG Flags;
-    HANDLE RootDirectory;
-    ULONG FileNameLength;
-    WCHAR FileName[1];
-};
-
-// Whether a refusal says the system or file system does not know the call or a flag (Windows
-// before 10, FAT, SMB, Wine), rather than anything about the files.
-bool Unsupported(SystemError error) {
-    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-           error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED;
-}
-
-// The ways to rename through a handle, best first (see RenameOver), and the one the last rename
-// took; tests may leave the first ones out, as a system without them would.
-RenameWay lastRenameWay = RenameWay::None;
-int firstRenameWay = 0;
-SystemError refuseWaysWith = 0, reportDoneAs = 0;  // the tests' answers (RefuseRenameWaysWith)
-bool refuseFolders = false;
-
-// `text` in UTF-16, as the system's own calls take names; empty when it cannot be converted.
-std::wstring Wide(const std::string& text) {
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (length <= 1)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
-    wide.resize(wide.size() - 1);
-    return wide;
-}
-
-// The current folder's `name` as a full path of the system's own namespace ("\??\C:\...",
-// "\??\UNC\server\share\..."), for a rename relative to no folder handle: no length limit
-// applies to it, and Windows and Wine read it alike.
-std::wstring FullNtPath(const std::string& name) {
-    const std::wstring relative = Wide(name);
-    const DWORD length = ::GetFullPathNameW(relative.c_str(), 0, nullptr, nullptr);
-    if (relative.empty() || length == 0)
-        return {};
-    std::wstring full(length, L'\0');
-    full.resize(::GetFullPathNameW(relative.c_str(), length, full.data(), nullptr));
-    if (full.rfind(L"\\\\?\\", 0) == 0)
-        return L"\\??\\" + full.substr(4);
-    if (full.rfind(L"\\\\", 0) == 0)
-        return L"\\??\\UNC\\" + full.substr(2);
-    return L"\\??\\" + full;
-}
-
-// Renames the open file `file` (opened with DELETE access) to `name` in the folder `folder`,
-// replacing whatever the name is as a name: a link included, even where Wine shows a link as the
-// file it points to. The name is given relative to the folder's handle, so that no path is
-// built (none can be too long) and the folder is the one the run holds, whatever its path does.
-SystemError RenameOpenFile(HANDLE file, HANDLE folder, const std::string& name, RenameWay way) {
-    if (refuseWaysWith != 0 && way != RenameWay::Classic)
-        return refuseWaysWith;
-    const std::wstring target = folder != nullptr ? Wide(name) : FullNtPath(name);
-    if (target.empty())
-        return LastError();
-    std::vector<unsigned char> buffer(offsetof(RenameInformation, FileName) +
-                                      (target.size() + 1) * sizeof(WCHAR));
-    auto* info = reinterpret_cast<RenameInformation*>(buffer.data());
-    info->Flags = way == RenameWay::PosixIgnoringReadOnly
-                      ? kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly
-                  : way == RenameWay::Posix ? kRenameReplaceIfExists | kRenamePosixSemantics
-                                            : TRUE;  // ReplaceIfExists
-    info->RootDirectory = folder;
-    info->FileNameLength = static_cast<ULONG>(target.size() * sizeof(WCHAR));
-    std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(WCHAR));
-    const SystemError error = SetInformation(
-        file, info, static_cast<ULONG>(buffer.size()),
-        way == RenameWay::Classic ? kFileRenameInformation : kFileRenameInformationEx);
-    return error == 0 ? reportDoneAs : error;
-}
-
-// What the name of the open file `file` now ends in, compared with `name`: whether it is `name`,
-// another name, or not known (the system would not say).
-enum class Named { Is, Other, Unknown };
-Named NameOf(HANDLE file, const std::string& name) {
-    std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(WCHAR));
-    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-    if (::GetFileInformationByHandleEx(file, FileNameInfo, info,
-                                       static_cast<DWORD>(buffer.size())) == 0)
-        return Named::Unknown;
-    const std::wstring path(info->FileName, info->FileNameLength / sizeof(WCHAR));
-    const std::wstring leaf = path.substr(path.find_last_of(L"\\/") + 1);
-    const std::wstring wanted = Wide(name);
-    return ::CompareStringOrdinal(leaf.c_str(), static_cast<int>(leaf.size()), wanted.c_str(),
-                                  static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL
-               ? Named::Is
-               : Named::Other;
-}
-
-// Renames `file` over `name` in `folder` the best way the system has, always through the handle:
-// the POSIX-semantics rename (Windows 10 1607 on, NTFS), which replaces a name that others hold
-// open with delete sharing (they keep the old file), ignoring a read-only name (1809 on); then
-// the same without ignoring read-only; then the classic rename, which refuses a name held open
-// and a read-only one. Each way is tried whatever refused the one before: file systems, filters
-// and older systems answer a call or flag they lack with codes of their own. A refusal by a
-// passing holder is retried for about 2 s. A refusal whose handle names `name` all the same
-// (an SMB server that renamed, and whose answer was lost) is the rename done. Returns 0, or the
-// first refusal that is about the files (else the last one).
-SystemError RenameOver(HANDLE file, HANDLE folder, const std::string& name) {
-    SystemError first = 0, error = 0;
-    for (int way = firstRenameWay; way <= static_cast<int>(RenameWay::Classic); ++way) {
-        const auto taken = static_cast<RenameWay>(way);
-        error = Retried(
-            [&] {
-                const SystemError refused = RenameOpenFile(file, folder, name, taken);
-                ::SetLastError(refused);
-                return refused == 0;
-            },
-            Passing);
-        if (error == 0 || NameOf(file, name) == Named::Is) {
-            lastRenameWay = taken;
-            return 0;
-        }
-        if (first == 0 && !Unsupported(error))
-            first = error;
-    }
-    return first != 0 ? first : error;
-}
-
-// Marks the open file `file` (opened with DELETE access) for deletion through its handle: with
-// POSIX semantics where the system has them (Windows 10 1709 on, NTFS), so that its name goes at
-// once even while a scanner or an indexer holds it with delete sharing; else, on any refusal,
-// the classic way, where the name goes when the last handle to it closes.
-SystemError MarkForDeletion(HANDLE file) {
-    ULONG flags = kDispositionDelete | kDispositionPosixSemantics;
-    const SystemError error =
-        SetInformation(file, &flags, sizeof flags, kFileDispositionInformationEx);
-    if (error == 0)
-        return 0;
-    BOOLEAN remove = TRUE;
-    const SystemError classic =
-        SetInformation(file, &remove, sizeof remove, kFileDispositionInformation);
-    return classic == 0 ? 0 : !Unsupported(error) ? error : classic;
-}
-
-// The folder of a run for a rename relative to it: the one the run holds, or for none the
-// current directory, opened here. Where no handle to it can be had, none: a rename then names
-// the full path (FullNtPath), never the invalid handle, which stands for the process itself.
-class Folder {
-  public:
-    explicit Folder(DirectoryHandle held)
-        : handle_(held != kCurrentDirectory ? reinterpret_cast<HANDLE>(held) : OpenFolder(".")),
-          owned_(held == kCurrentDirectory) {}
-    ~Folder() {
-        if (owned_ && handle_ != INVALID_HANDLE_VALUE)
-            ::CloseHandle(handle_);
-    }
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-    // Never INVALID_HANDLE_VALUE, which is the current process's own pseudo-handle.
-    HANDLE Handle() const { return handle_ != INVALID_HANDLE_VALUE ? handle_ : nullptr; }
-
-    // A folder handle that a rename can name things relative to, and that never stands in the
-    // way of anything done to the folder meanwhile. Traverse is the right to reach what is in a
-    // folder by name, which is all a relative rename asks of it: a drop folder that lets files
-    // be added but not listed still gives it.
-    static HANDLE OpenFolder(const char* path) {
-        if (refuseFolders) {
-            ::SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
-        return ::CreateFileA(path, FILE_TRAVERSE | SYNCHRONIZE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    }
-
-  private:
-    HANDLE handle_;
-    bool owned_;
-};
-
-// The access-control list of `model` when it is set on the file itself (its own entries, or
-// protected from the folder's), as a self-relative descriptor for a create; empty when the list
-// is only handed down by the folder, so that the new file gets the same from the folder, or
-// cannot be read.
-std::vector<unsigned char> OwnAccessControl(HANDLE model) {
-    PACL list = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetSecurityInfo(model, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
-                          nullptr, &descriptor) != ERROR_SUCCESS) {
-        return {};
-    }
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ::GetSecurityDescriptorControl(descriptor, &control, &revision);
-    bool own = (control & SE_DACL_PROTECTED) != 0;
-    ACL_SIZE_INFORMATION size{};
-    if (list != nullptr && ::GetAclInformation(list, &size, sizeof size, AclSizeInformation) != 0) {
-        for (DWORD k = 0; k < size.AceCount && !own; ++k) {
-            void* entry = nullptr;
-            own = ::GetAce(list, k, &entry) != 0 &&
-                  (static_cast<ACE_HEADER*>(entry)->AceFlags & INHERITED_ACE) == 0;
-        }
-    }
-    std::vector<unsigned char> copy;
-    if (own) {
-        copy.resize(::GetSecurityDescriptorLength(descriptor));
-        std::memcpy(copy.data(), descriptor, copy.size());
-    }
-    ::LocalFree(descriptor);
-    return copy;
-}
-
-// What tells one file or folder from every other: FILE_ID_INFO where the volume gives one
-// (Windows 8 and Server 2012 on: a 64-bit volume serial and a 128-bit file id, unique on ReFS
-// too), else the volume serial and the 64-bit file index, else (both 0, as some NAS servers
-// answer) its full path.
-FileIdentity IdentityOf(HANDLE file) {
-    FileIdentity identity;
-    struct {
-        ULONGLONG VolumeSerialNumber;
-        unsigned char FileId[16];
-    } id{};
-    constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
-    if (::GetFileInformationByHandleEx(file, kFileIdInfo, &id, sizeof id) != 0) {
-        identity.Volume = id.VolumeSerialNumber;
-        std::memcpy(identity.Id, id.FileId, sizeof id.FileId);
-    }
-    BY_HANDLE_FILE_INFORMATION about{};
-    if (::GetFileInformationByHandle(file, &about) != 0) {
-        identity.OldVolume = about.dwVolumeSerialNumber;
-        identity.Index =
-            (static_cast<std::uint64_t>(about.nFileIndexHigh) << 32) | about.nFileIndexLow;
-    }
-    char path[32768];
-    const DWORD length = ::GetFinalPathNameByHandleA(file, path, sizeof path, 0);
-    if (length > 0 && length < sizeof path)
-        identity.Path.assign(path, length);
-    return identity;
 }
 
 class Win32Platform final : public Platform {
@@ -392,43 +61,12 @@ class Win32Platform final : public Platform {
             ::CloseHandle(reinterpret_cast<HANDLE>(directory));
     }
 
-    // A named mutex of the folder's identity (see LockName), so that every spelling of the
-    // folder's path meets the same one; it is taken without waiting, by the run's thread, and
-    // Windows releases it when that thread or the process ends, however. Its name is the
-    // session's own (Local\): a user of another session cannot make or hold it to refuse this
-    // one's runs, and runs of two sessions on one folder are kept apart by the target's own
-    // sharing (opened for writing, others may only read it: the second is "Error opening"). A
-    // name of this session that this user may not open is said as what it is (access denied),
-    // not as a run. Windows has no shared run (no dry run), so `exclusive` changes nothing here.
+    // The run's lock (see win32_run_lock.h); Windows has no shared run (no dry run), so
+    // `exclusive` changes nothing here.
     SystemError Lock(const FinalPlace&, bool, LockHandle* lock) override {
-        const HANDLE folder = ::CreateFileA(
-            ".", FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (folder == INVALID_HANDLE_VALUE)
-            return LastError();
-        const std::string name = LockName(IdentityOf(folder));
-        ::CloseHandle(folder);
-        if (name.empty())
-            return ERROR_INVALID_DATA;
-        const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
-        if (mutex == nullptr)
-            return LastError();
-        const DWORD taken = ::WaitForSingleObject(mutex, 0);
-        if (taken != WAIT_OBJECT_0 && taken != WAIT_ABANDONED) {  // abandoned: its run died
-            const SystemError refused = taken == WAIT_FAILED ? LastError() : kRunInProgress;
-            ::CloseHandle(mutex);
-            return refused;
-        }
-        *lock = reinterpret_cast<LockHandle>(mutex);
-        return 0;
+        return TakeRunLock(lock);
     }
-
-    void Unlock(LockHandle lock) override {
-        if (lock == kNoLock)
-            return;
-        ::ReleaseMutex(reinterpret_cast<HANDLE>(lock));
-        ::CloseHandle(reinterpret_cast<HANDLE>(lock));
-    }
+    void Unlock(LockHandle lock) override { ReleaseRunLock(lock); }
 
     // The target is opened with delete access too, so that a program that holds it without
     // sharing delete, and so would refuse the replace at the end, is found here, before any byte
@@ -797,22 +435,6 @@ class Win32Platform final : public Platform {
 Platform& NativePlatform() {
     static Win32Platform platform;
     return platform;
-}
-
-RenameWay LastRenameWay() {
-    return lastRenameWay;
-}
-void StartRenamesAt(RenameWay way) {
-    firstRenameWay = static_cast<int>(way);
-}
-void RefuseRenameWaysWith(std::uint32_t code) {
-    refuseWaysWith = code;
-}
-void ReportDoneRenamesAs(std::uint32_t code) {
-    reportDoneAs = code;
-}
-void RefuseFolderHandles(bool refuse) {
-    refuseFolders = refuse;
 }
 
 }  // namespace quelvane
