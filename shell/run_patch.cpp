@@ -75,6 +75,12 @@ class TargetPlace {
     LockHandle lock_ = kNoLock;
 };
 
+// Both tables let go (their files closed), for a run that stops before the write.
+void ReleaseTables() {
+    ReleaseTable(PatchTable);
+    ReleaseTable(TargetTable);
+}
+
 // The run up to the end of the write (a dry run: up to the limits), under the place's lock.
 bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     TargetPlace target;
@@ -110,13 +116,11 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     // no temporary file, no backup, no rename; the file keeps its inode, times and links.
     if (AlreadyHolds(TargetTable)) {
         summary.AlreadyHeld = true;
-        ReleaseTable(PatchTable);
-        ReleaseTable(TargetTable);
+        ReleaseTables();
         return true;
     }
     if (options.BeforeWrite != nullptr && !options.BeforeWrite()) {
-        ReleaseTable(PatchTable);
-        ReleaseTable(TargetTable);
+        ReleaseTables();
         return false;
     }
     const FinalPlace& place = target.Place();
@@ -125,8 +129,7 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
         if (const SystemError error =
                 BackupNameFor(place.Directory, place.Name, options.Backup, &backup);
             error != 0) {
-            ReleaseTable(PatchTable);
-            ReleaseTable(TargetTable);
+            ReleaseTables();
             ShowErrorBox(BackupRefusalText(place.Name + options.Backup.Suffix), error);
             return false;
         }
@@ -140,8 +143,7 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     if (!backup.empty()) {
         const BackupName name = CheckBackupName(place.Directory, backup);
         if (!name.Refusal.empty()) {
-            ReleaseTable(PatchTable);
-            ReleaseTable(TargetTable);
+            ReleaseTables();
             ShowErrorBox(name.Refusal, name.Error);
             return false;
         }
@@ -162,8 +164,7 @@ bool PatchUnderLock(const RunOptions& options, RunSummary& summary) {
     }
     if (probe.StaleTemporary)
         ShowNotice(Notice::StaleWouldBeRemoved, temporary);
-    ReleaseTable(PatchTable);
-    ReleaseTable(TargetTable);
+    ReleaseTables();
     return true;
 }
 
