@@ -19,8 +19,8 @@ std::string_view NumberOf(std::string_view candidate, std::string_view name) {
     if (candidate.size() < name.size() + 4 || !candidate.starts_with(name) ||
         candidate.substr(name.size(), 2) != ".~" || !candidate.ends_with('~'))
         return {};
-    const std::string_view number = candidate.substr(name.size() + 2, candidate.size() -
-                                                                           name.size() - 3);
+    const std::string_view number =
+        candidate.substr(name.size() + 2, candidate.size() - name.size() - 3);
     if (number.empty() || number.front() == '0' ||
         number.find_first_not_of("0123456789") != std::string_view::npos)
         return {};

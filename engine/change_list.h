@@ -38,8 +38,8 @@ bool ListingChanges();
 void ListChange(const ChangeLine& change);
 
 // A change as one line, fields parted by tabs: its kind ("left-out", "dropped-duplicate",
-// "replaced", "added", "superseded"), the file its entry is in, FileId, BlockId, and the data's length before
-// and after ("-" where there is none). Scripts read it: the form stays as it is.
+// "replaced", "added", "superseded"), the file its entry is in, FileId, BlockId, and the data's
+// length before and after ("-" where there is none). Scripts read it: the form stays as it is.
 std::string ChangeText(const ChangeLine& change);
 
 }  // namespace quelvane

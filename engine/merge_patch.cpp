@@ -168,9 +168,9 @@ std::vector<std::size_t> ReplaceMatchingEntries(std::vector<TableEntry>& target,
             ListChange({Change::Superseded, kPatchFileName, entry.FileId, entry.BlockId,
                         entry.Length, kNoLength});
         } else {
-            ListChange({replaces ? Change::Replaced : Change::Added, kPatchFileName,
-                        entry.FileId, entry.BlockId,
-                        replaces ? target[position].Entry.Length : kNoLength, entry.Length});
+            ListChange({replaces ? Change::Replaced : Change::Added, kPatchFileName, entry.FileId,
+                        entry.BlockId, replaces ? target[position].Entry.Length : kNoLength,
+                        entry.Length});
         }
     }
     // From the last patch entry to the first, so the first one with a key is the one that stays;

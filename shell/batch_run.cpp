@@ -105,9 +105,8 @@ std::string SummaryText(const RunSummary& s, bool dryRun) {
         std::to_string(s.Added) + would + " added" +
         (s.Superseded != 0 ? ", " + std::to_string(s.Superseded) + " superseded by an earlier entry"
                            : std::string()) +
-        "; result" + would + " " +
-        Count(s.ResultEntries, "entry", "entries") + ", " + std::to_string(s.ResultBytes) +
-        " bytes";
+        "; result" + would + " " + Count(s.ResultEntries, "entry", "entries") + ", " +
+        std::to_string(s.ResultBytes) + " bytes";
     return text;
 }
 

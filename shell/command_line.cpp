@@ -246,11 +246,12 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
         // As GNU tools read them: the word given, else $VERSION_CONTROL; the suffix given, else
         // $SIMPLE_BACKUP_SUFFIX, else ".orig".
         const char* const fromEnvironment = std::getenv("VERSION_CONTROL");
-        const char* const word =
-            control != nullptr ? control : fromEnvironment != nullptr ? fromEnvironment : "";
-        if (const std::string problem = ControlProblem(
-                word, control != nullptr ? "--backup" : "$VERSION_CONTROL",
-                &arguments.Backup.Control);
+        const char* const word = control != nullptr           ? control
+                                 : fromEnvironment != nullptr ? fromEnvironment
+                                                              : "";
+        if (const std::string problem =
+                ControlProblem(word, control != nullptr ? "--backup" : "$VERSION_CONTROL",
+                               &arguments.Backup.Control);
             !problem.empty()) {
             return wrong(problem);
         }
@@ -260,9 +261,9 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
                                   : fromSimple      ? simple
                                                     : kDefaultBackupSuffix;
         if (const std::string problem =
-                SuffixProblem(arguments.Backup.Suffix,
-                              suffix != nullptr ? "--suffix" : fromSimple ? "$SIMPLE_BACKUP_SUFFIX"
-                                                                          : "the default");
+                SuffixProblem(arguments.Backup.Suffix, suffix != nullptr ? "--suffix"
+                                                       : fromSimple      ? "$SIMPLE_BACKUP_SUFFIX"
+                                                                         : "the default");
             !problem.empty()) {
             return wrong(problem);
         }
@@ -289,8 +290,8 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
                                std::string_view(argv[::optind - 1]).rfind("--w", 0) == 0;
         // "-b .bak": a suffix goes with -S.
         const std::string_view before = argv[::optind - 1];
-        const bool afterBackup = backs && control == nullptr &&
-                                 (before == "-b" || before.rfind("--b", 0) == 0);
+        const bool afterBackup =
+            backs && control == nullptr && (before == "-b" || before.rfind("--b", 0) == 0);
         const std::string hint =
             directory     ? " (to work in that directory: -C " + Quoted(extra) + ")"
             : afterWait   ? " (to wait that long: --wait=" + std::string(extra) + ")"

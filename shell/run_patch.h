@@ -22,8 +22,8 @@ struct RunSummary {
     std::size_t DuplicatesDropped = 0;  // earlier entries of a key the target holds again
     std::size_t PatchEntries = 0;       // in the patch's index, all of them
     std::size_t PatchLeftOut = 0;
-    std::size_t Replaced = 0;  // patch entries that took the place of a target entry
-    std::size_t Added = 0;     // patch entries that went in anew
+    std::size_t Replaced = 0;    // patch entries that took the place of a target entry
+    std::size_t Added = 0;       // patch entries that went in anew
     std::size_t Superseded = 0;  // later patch entries of a key an earlier one took
     std::size_t ResultEntries = 0;
     std::int64_t ResultBytes = 0;

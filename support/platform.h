@@ -212,9 +212,7 @@ class Platform {
     virtual SystemError Remove(DirectoryHandle directory, std::string_view name) = 0;
     // Whether `bytes` more fit on the file system of `directory`: 0, ENOSPC (the system's code
     // for a full disk), or the reason it could not be asked. Where it cannot be asked, 0.
-    virtual SystemError HasRoom(DirectoryHandle /*directory*/, std::int64_t /*bytes*/) {
-        return 0;
-    }
+    virtual SystemError HasRoom(DirectoryHandle /*directory*/, std::int64_t /*bytes*/) { return 0; }
     // Whether the file system of `directory` can give a file a second name (FAT and exFAT
     // cannot): where not, a backup is a copy, whose bytes a dry run counts.
     virtual bool GivesSecondNames(DirectoryHandle /*directory*/) { return true; }
@@ -254,7 +252,6 @@ inline constexpr SystemError kLinkUnsupported = 0xFFFFFFF9u;
 // Lock: the lock is held through a descriptor that this process was started with (a wrapper
 // such as flock(1) on the same directory): no wait can end while the run itself keeps it.
 inline constexpr SystemError kLockedByCaller = 0xFFFFFFF8u;
-
 
 // The platform in force: the real one of this build unless a test has installed another.
 Platform& Os();

@@ -350,8 +350,7 @@ TEST(Cli, ScriptsGetASummaryAnHonestExitStatusAndTheReason) {
          "would be dropped; patchdata.mul: 2 entries, 1 would be replaced, 1 would be added; "
          "result would be 3 entries, 73 bytes\n",
          "", listed},
-        {"a patch holding a target's key twice: the later entry superseded", "-C work -n -v", "",
-         0,
+        {"a patch holding a target's key twice: the later entry superseded", "-C work -n -v", "", 0,
          "replaced\tpatchdata.mul\t1\t4\t2000\t5\nsuperseded\tpatchdata.mul\t1\t4\t2\t-\n"
          "verdata.mul: 2 entries, 0 earlier duplicates would be dropped; patchdata.mul: 2 "
          "entries, 1 would be replaced, 0 would be added, 1 superseded by an earlier entry; "
@@ -489,8 +488,9 @@ TEST(Cli, BackupsAreNamedAsGnuCpNamesThem) {
                 fs::create_directories(side);
                 WriteFileBytes(std::string(side) + "/verdata.mul", kTarget);
                 if (earlier) {
-                    for (const char* name : {"verdata.mul.~1~", "verdata.mul.~9~", "verdata.mul.~10~",
-                                             "verdata.mul.~09~", "verdata.mul.orig"})
+                    for (const char* name :
+                         {"verdata.mul.~1~", "verdata.mul.~9~", "verdata.mul.~10~",
+                          "verdata.mul.~09~", "verdata.mul.orig"})
                         WriteFileBytes(std::string(side) + "/" + name, Bytes(1, 'e'));
                 }
             }
@@ -504,9 +504,9 @@ TEST(Cli, BackupsAreNamedAsGnuCpNamesThem) {
                                         (suffixGiven ? "" : " SIMPLE_BACKUP_SUFFIX=.orig") +
                                         " cp " + arguments + " ../new verdata.mul 2>/dev/null")
                                            .c_str());
-            const Result r = RunQuelvane(directory.Path() + "/ours", "",
-                                         "--batch " + std::string(arguments),
-                                         "env " + std::string(environment) + " ");
+            const Result r =
+                RunQuelvane(directory.Path() + "/ours", "", "--batch " + std::string(arguments),
+                            "env " + std::string(environment) + " ");
             EXPECT_EQ(r.ExitCode == 0, cp == 0) << r.Err;
             fs::remove("ours/patchdata.mul");
             // Each backup's name and content (the old file's, or an earlier backup's).

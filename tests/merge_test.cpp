@@ -91,13 +91,13 @@ TEST(PruneAndMerge, MatchThePlainRulesOnRandomTables) {
             const bool kept = std::find(expectedTarget.begin(), expectedTarget.end(), row) !=
                               expectedTarget.end();
             superseded += replaces && !kept ? 1 : 0;
-            expectedLines.push_back(
-                replaces && !kept
-                    ? Line("superseded", "patchdata.mul", row.Entry,
-                           std::to_string(row.Entry.Length), "-")
-                    : Line(replaces ? "replaced" : "added", "patchdata.mul", row.Entry,
-                           replaces ? std::to_string(first->Entry.Length) : "-",
-                           std::to_string(row.Entry.Length)));
+            expectedLines.push_back(replaces && !kept
+                                        ? Line("superseded", "patchdata.mul", row.Entry,
+                                               std::to_string(row.Entry.Length), "-")
+                                        : Line(replaces ? "replaced" : "added", "patchdata.mul",
+                                               row.Entry,
+                                               replaces ? std::to_string(first->Entry.Length) : "-",
+                                               std::to_string(row.Entry.Length)));
         }
         const MergeCounts counts = MergePatch(fastTarget, fastPatch);
         ASSERT_EQ(fastTarget.Entries, expectedTarget) << "merge differs, seed " << seed;

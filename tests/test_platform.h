@@ -32,8 +32,9 @@ struct Box {
 // A file operation, by its name: "resolve", "lock", "open", "create", "read", "write", "copy",
 // "relay" (ranges of files appended inside the system), "seek", "size", "flush", "close",
 // "attributes", "verify" (the name still the loaded file), "replace", "remove", "stale" (a stale
-// name removed), "probe" (whether the target could be written), "times", "kind" (what a name is), "list" (the names in a directory), "room" (free space asked),
-// "link" (a second name for a file) or "discard" (the run's own file removed through its handle).
+// name removed), "probe" (whether the target could be written), "times", "kind" (what a name is),
+// "list" (the names in a directory), "room" (free space asked), "link" (a second name for a file)
+// or "discard" (the run's own file removed through its handle).
 using Operation = std::string_view;
 
 struct Fault {

@@ -199,8 +199,8 @@ const Workload kWorkloads[] = {
     {"a backup as a second name", File({{1, 0, 5000, 'a'}, {1, 2, 7000, 'b'}}), false, false, true},
     {"a backup as a copy", File({{1, 0, 1300000, 'a'}, {1, 2, 7000, 'b'}}), true, false, true,
      false},
-    {"a numbered backup beside an earlier one", File({{1, 0, 5000, 'a'}, {1, 2, 7000, 'b'}}),
-     false, false, true, true, true},
+    {"a numbered backup beside an earlier one", File({{1, 0, 5000, 'a'}, {1, 2, 7000, 'b'}}), false,
+     false, true, true, true},
 };
 
 // What the backup's name holds before a run that keeps one.
@@ -260,7 +260,7 @@ Outcome Replay(const FileSystem& system, bool eager, const Workload& workload, S
         os.KernelCopy = workload.KernelCopy;
         os.HardLinks = workload.Links;
         RunOptions options;
-        options.Backup.Control = !workload.Backup   ? BackupControl::None
+        options.Backup.Control = !workload.Backup    ? BackupControl::None
                                  : workload.Numbered ? BackupControl::Numbered
                                                      : BackupControl::Simple;
         os.Meanwhile = [&, size = off_t{0}](Operation operation) mutable {
