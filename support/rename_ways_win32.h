@@ -18,9 +18,11 @@ RenameWay LastRenameWay();
 void StartRenamesAt(RenameWay way);
 // For the tests, as file systems and servers answer: every way before the classic one refused
 // with `code` (0: none); a rename that took place reported as refused with `code` (0: as it
-// went), as an SMB server whose answer was lost; no handle to be had on a run's folder.
+// went), as an SMB server whose answer was lost; no handle to be had on a run's folder; the
+// POSIX-semantics disposition refused with `code` (0: none).
 void RefuseRenameWaysWith(std::uint32_t code);
 void ReportDoneRenamesAs(std::uint32_t code);
 void RefuseFolderHandles(bool refuse);
+void RefuseExDispositionWith(std::uint32_t code);
 
 }  // namespace quelvane

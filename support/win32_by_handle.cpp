@@ -90,6 +90,7 @@ RenameWay lastRenameWay = RenameWay::None;
 int firstRenameWay = 0;
 SystemError refuseWaysWith = 0, reportDoneAs = 0;  // the tests' answers (RefuseRenameWaysWith)
 bool refuseFolders = false;
+SystemError refuseDispositionWith = 0;
 
 // `text` in UTF-16, as the system's own calls take names; empty when it cannot be converted.
 std::wstring Wide(const std::string& text) {
@@ -186,7 +187,9 @@ SystemError RenameOver(HANDLE file, HANDLE folder, const std::string& name) {
 SystemError MarkForDeletion(HANDLE file) {
     ULONG flags = kDispositionDelete | kDispositionPosixSemantics;
     const SystemError error =
-        SetInformation(file, &flags, sizeof flags, kFileDispositionInformationEx);
+        refuseDispositionWith != 0
+            ? refuseDispositionWith
+            : SetInformation(file, &flags, sizeof flags, kFileDispositionInformationEx);
     if (error == 0)
         return 0;
     BOOLEAN remove = TRUE;
@@ -216,6 +219,9 @@ void RefuseRenameWaysWith(std::uint32_t code) {
 }
 void ReportDoneRenamesAs(std::uint32_t code) {
     reportDoneAs = code;
+}
+void RefuseExDispositionWith(std::uint32_t code) {
+    refuseDispositionWith = code;
 }
 void RefuseFolderHandles(bool refuse) {
     refuseFolders = refuse;

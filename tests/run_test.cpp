@@ -581,6 +581,17 @@ TEST_F(Run, WindowsRenamesThroughTheHandleTheBestWayItHas) {
     }
     ReportDoneRenamesAs(0);
     RefuseFolderHandles(false);
+    // A refused step gives its new file up through the handle: where the POSIX-semantics
+    // disposition is refused, whatever the code, the classic one removes it.
+    for (const std::uint32_t code : {87u, 5u, 50u}) {
+        SCOPED_TRACE("the POSIX-semantics disposition refused with " + std::to_string(code));
+        RefuseExDispositionWith(code);
+        os.InjectedFault = Fault{1, 5, "verify"};
+        EXPECT_EQ(Press(target, patch), 0u);
+        ExpectUntouched(target, patch);
+    }
+    RefuseExDispositionWith(0);
+    os.InjectedFault.reset();
     HANDLE holder = INVALID_HANDLE_VALUE;
     os.Meanwhile = [&](Operation operation) {
         if (operation == "replace")
