@@ -38,11 +38,9 @@ bool AlreadyHolds(const EntryTable& table) {
         position += size;
     });
     std::vector<unsigned char> block;
-    for (const TableEntry& row : table.Entries) {
-        const DataBlock& from = row.Block;
-        if (!same)
-            return false;
-        if (from.Empty() || (from.Source == &file && from.Offset == row.Entry.Offset))
+    for (auto row = table.Entries.begin(); same && row != table.Entries.end(); ++row) {
+        const DataBlock& from = row->Block;
+        if (from.Empty() || (from.Source == &file && from.Offset == row->Entry.Offset))
             continue;
         for (std::int64_t done = 0; same && done < from.Length;) {
             const auto size = static_cast<std::uint32_t>(
@@ -50,7 +48,7 @@ bool AlreadyHolds(const EntryTable& table) {
             block.resize(std::max<std::size_t>(block.size(), size));
             CheckedReadAt(from.Source->Handle, from.Offset + done, block.data(), size,
                           kLocationReadCompare);
-            same = SameBytes(file.Handle, row.Entry.Offset + done, block.data(), size, buffer);
+            same = SameBytes(file.Handle, row->Entry.Offset + done, block.data(), size, buffer);
             done += size;
         }
     }

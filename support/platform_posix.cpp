@@ -74,12 +74,9 @@ SystemError KeptLocked(int descriptor, bool exclusive, LockHandle* lock) {
 // waiting for it would wait for the run's own caller.
 bool InheritedDescriptorOf(int held) {
     struct stat wanted {};
-    DIR* descriptors = ::opendir("/proc/self/fd");
-    if (::fstat(held, &wanted) != 0 || descriptors == nullptr) {
-        if (descriptors != nullptr)
-            ::closedir(descriptors);
+    DIR* const descriptors = ::fstat(held, &wanted) == 0 ? ::opendir("/proc/self/fd") : nullptr;
+    if (descriptors == nullptr)
         return false;
-    }
     bool found = false;
     const int own = ::dirfd(descriptors);
     while (const dirent* entry = ::readdir(descriptors)) {
